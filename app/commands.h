@@ -1,0 +1,56 @@
+#pragma once
+
+#include <QCoreApplication>
+#include <QString>
+#include <QStringView>
+
+#include <cstddef>
+
+class Form;
+namespace ListFiles {
+struct Failure;
+enum class List;
+}
+
+// What each button and menu item does, in terms of the window's runtime operations.
+class Commands
+{
+    Q_DECLARE_TR_FUNCTIONS(Commands)
+
+public:
+    explicit Commands(Form &form);
+
+    void addFriend();
+    void addServer();
+    void clearFields();
+    void open();
+    bool save();
+    void create();
+    void about();
+    void exit();
+
+    // Before the window closes: saves or discards unsaved lists, or says to keep it open.
+    bool mayClose();
+
+private:
+    // Enough to tell whether a list still holds what was last saved or opened.
+    struct Fingerprint
+    {
+        qsizetype size = 0;
+        size_t hash = 0;
+        friend bool operator==(const Fingerprint &, const Fingerprint &) = default;
+    };
+    static Fingerprint fingerprint(QStringView text);
+
+    bool isUnsaved(const QString &list, const Fingerprint &saved) const;
+    QString unsavedLists() const;
+    void markSaved(const QString &list, Fingerprint &saved, QStringView text);
+    bool openList(ListFiles::List file, const QString &list, Fingerprint &saved);
+    bool saveList(ListFiles::List file, const QString &list, Fingerprint &saved);
+    QString describe(const ListFiles::Failure &failure) const;
+
+    Form &m_form;
+    // At start both lists are empty and there is nothing to lose.
+    Fingerprint m_savedServers = fingerprint({});
+    Fingerprint m_savedFriends = fingerprint({});
+};

@@ -1,0 +1,214 @@
+#include "mainwindow.h"
+
+#include "commands.h"
+#include "dialogmessages.h"
+#include "form.h"
+#include "listtabs.h"
+#include "optionbutton.h"
+#include "textbox.h"
+
+#include <QCloseEvent>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLayout>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QPushButton>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace {
+
+// The layout is drawn in twips, 15 to a pixel at 96 DPI; Qt's pixels are device-independent,
+// so the window scales on high-DPI screens.
+constexpr int TwipsPerPixel = 15;
+
+constexpr QRect twips(int left, int top, int width, int height)
+{
+    return { left / TwipsPerPixel, top / TwipsPerPixel, width / TwipsPerPixel,
+             height / TwipsPerPixel };
+}
+
+constexpr QSize ClientSize = twips(0, 0, 6420, 9195).size();
+
+template<typename Widget>
+Widget *place(Widget *widget, const QString &name, const QRect &geometry)
+{
+    widget->setObjectName(name);
+    widget->setGeometry(geometry);
+    return widget;
+}
+
+// A caption and the field it names. The field's accessible name is the caption without its
+// colon, so screen readers announce "Games player has", not the punctuation.
+void addField(QWidget *panel, const QString &labelName, const QString &caption,
+              const QRect &labelGeometry, QWidget *field, const QString &fieldName,
+              const QRect &fieldGeometry)
+{
+    auto *label = place(new QLabel(caption, panel), labelName, labelGeometry);
+    field->setParent(panel);
+    place(field, fieldName, fieldGeometry);
+    label->setBuddy(field);
+    QString spoken = caption;
+    if (spoken.endsWith(u':'))
+        spoken.chop(1);
+    field->setAccessibleName(spoken);
+}
+
+} // namespace
+
+MainWindow::MainWindow(std::unique_ptr<Messages> messages, QWidget *parent)
+    : QMainWindow(parent)
+    , m_messages(messages ? std::move(messages) : std::make_unique<DialogMessages>(this))
+    , m_form(std::make_unique<Form>(*this, *m_messages))
+    , m_commands(std::make_unique<Commands>(*m_form))
+{
+    setObjectName(u"Form1"_s);
+    setWindowTitle(tr("Vonnerby"));
+    setWindowIcon(QIcon(u":/icons/vonnerby.png"_s));
+
+    auto *client = new QWidget;
+    client->setFixedSize(ClientSize);
+    setCentralWidget(client);
+    // Children in the form's order, so later ones lie above earlier ones.
+    createHiddenBox(client);
+    createListTabs(client);
+    createServerPanel(client);
+    createPlayerPanel(client);
+    createMenus();
+    setTabOrder();
+
+    // Nothing moves or resizes: the window is exactly as large as its content.
+    layout()->setSizeConstraint(QLayout::SetFixedSize);
+    findChild<QWidget *>(u"txtname"_s)->setFocus();
+}
+
+MainWindow::~MainWindow() = default;
+
+void MainWindow::createHiddenBox(QWidget *client)
+{
+    // Holds the text the list files are created with; never shown, never focused.
+    auto *box = place(new QLineEdit(tr("Text1"), client), u"txt1"_s, twips(3240, 9240, 855, 285));
+    box->setFocusPolicy(Qt::NoFocus);
+    box->hide();
+}
+
+void MainWindow::createListTabs(QWidget *client)
+{
+    auto *tabs = place(new ListTabs(client), u"SSTab1"_s, twips(3240, 5520, 3015, 3495));
+    auto *friends = new TextBox;
+    friends->setObjectName(u"txtfriends"_s);
+    friends->setAccessibleName(tr("Friends"));
+    tabs->addListTab(friends, tr("Friends"), twips(120, 480, 2775, 2775));
+    auto *servers = new TextBox;
+    servers->setObjectName(u"txtserver"_s);
+    servers->setAccessibleName(tr("Servers"));
+    tabs->addListTab(servers, tr("Servers"), twips(120, 480, 2775, 2775));
+    tabs->setCurrentIndex(0);
+}
+
+void MainWindow::createServerPanel(QWidget *client)
+{
+    auto *panel = place(new QGroupBox(tr("Server"), client), u"Frame2"_s,
+                        twips(3240, 120, 3015, 5295));
+    addField(panel, u"Label13"_s, tr("Name"), twips(120, 240, 2655, 255), new QLineEdit,
+             u"txtsname"_s, twips(120, 480, 2775, 285));
+    addField(panel, u"Label14"_s, tr("IP"), twips(120, 840, 2775, 255), new QLineEdit, u"txtip"_s,
+             twips(120, 1080, 2775, 285));
+    addField(panel, u"Label15"_s, tr("Password"), twips(120, 1440, 2775, 255), new QLineEdit,
+             u"txtpass"_s, twips(120, 1680, 2775, 285));
+    place(new QLabel(tr("Dedicated"), panel), u"Label16"_s, twips(120, 2040, 2775, 255));
+    // One exclusive group through their shared parent; "No" is created last and lies on top
+    // where the two overlap.
+    place(new OptionButton(tr("Yes"), panel), u"optyes"_s, twips(120, 2280, 1455, 255));
+    place(new OptionButton(tr("No"), panel), u"optno"_s, twips(840, 2280, 1335, 255));
+    addField(panel, u"Label17"_s, tr("Comments"), twips(120, 2640, 2775, 255), new TextBox,
+             u"txtnotes"_s, twips(120, 2880, 2775, 1455));
+    auto *add = place(new QPushButton(tr("Add Server"), panel), u"Command1"_s,
+                      twips(480, 4560, 2055, 495));
+    connect(add, &QPushButton::clicked, this, [this] { m_commands->addServer(); });
+}
+
+void MainWindow::createPlayerPanel(QWidget *client)
+{
+    auto *panel = place(new QGroupBox(tr("Player"), client), u"Frame1"_s,
+                        twips(120, 120, 2895, 8895));
+    struct Field
+    {
+        const char *caption;
+        const char16_t *name;
+    };
+    static constexpr Field singleLine[] = {
+        { QT_TR_NOOP("Name"), u"txtname" },        { QT_TR_NOOP("AIM"), u"txtaim" },
+        { QT_TR_NOOP("YIM"), u"txtyim" },          { QT_TR_NOOP("MSN"), u"txtmsn" },
+        { QT_TR_NOOP("Email"), u"txtemail" },      { QT_TR_NOOP("Clan"), u"txtclan" },
+        { QT_TR_NOOP("Website"), u"txtwebsite" },  { QT_TR_NOOP("XBL Gamertag"), u"txtxbl" },
+        { QT_TR_NOOP("XBC Gamertag"), u"txtxbc" }, { QT_TR_NOOP("Xfire"), u"txtxfire" },
+    };
+    // Label-and-field pairs every 600 twips down the panel.
+    int top = 240;
+    int labelNumber = 1;
+    for (const Field &field : singleLine) {
+        addField(panel, u"Label%1"_s.arg(labelNumber++), tr(field.caption),
+                 twips(120, top, 2655, 255), new QLineEdit, QString::fromUtf16(field.name),
+                 twips(120, top + 240, 2655, 285));
+        top += 600;
+    }
+    addField(panel, u"Label11"_s, tr("Games player has:"), twips(120, 6240, 2655, 255), new TextBox,
+             u"txtgames"_s, twips(120, 6480, 2655, 615));
+    addField(panel, u"Label12"_s, tr("Comments:"), twips(120, 7200, 2655, 255), new TextBox,
+             u"txtcomments"_s, twips(120, 7440, 2655, 615));
+    auto *add = place(new QPushButton(tr("Add friend"), panel), u"cmd1"_s,
+                      twips(480, 8160, 1935, 495));
+    connect(add, &QPushButton::clicked, this, [this] { m_commands->addFriend(); });
+}
+
+void MainWindow::createMenus()
+{
+    const auto addMenu = [this](const QString &title, const QString &name) {
+        QMenu *menu = menuBar()->addMenu(title);
+        menu->setObjectName(name);
+        menu->menuAction()->setObjectName(name);
+        return menu;
+    };
+    const auto addItem = [this](QMenu *menu, const QString &text, const QString &name,
+                                auto command) {
+        QAction *action = menu->addAction(text);
+        action->setObjectName(name);
+        connect(action, &QAction::triggered, this,
+                [this, command] { (m_commands.get()->*command)(); });
+    };
+
+    QMenu *file = addMenu(tr("&File"), u"mnufile"_s);
+    addItem(file, tr("New"), u"mnunew"_s, &Commands::clearFields);
+    addItem(file, tr("Open"), u"mnuopen"_s, &Commands::open);
+    addItem(file, tr("Save"), u"mnusave"_s, &Commands::save);
+    addItem(file, tr("Exit"), u"mnuexit"_s, &Commands::exit);
+
+    QMenu *options = addMenu(tr("Options"), u"mnuoptions"_s);
+    addItem(options, tr("Create Nesacary Items"), u"mnucreate"_s, &Commands::create);
+    addItem(options, tr("About"), u"mnuabout"_s, &Commands::about);
+}
+
+void MainWindow::setTabOrder()
+{
+    // The order of the form's tab indexes; labels and frames take no focus.
+    static constexpr const char16_t *order[] = {
+        u"txtname",  u"txtaim",      u"txtyim",     u"txtmsn",   u"txtemail", u"txtclan",
+        u"txtwebsite", u"txtxbl",    u"txtxbc",     u"txtxfire", u"txtgames", u"txtcomments",
+        u"cmd1",     u"txtsname",    u"txtip",      u"txtpass",  u"optyes",   u"optno",
+        u"txtnotes", u"Command1",    u"SSTab1",
+    };
+    QWidget *previous = nullptr;
+    for (const char16_t *name : order) {
+        auto *next = findChild<QWidget *>(QString::fromUtf16(name));
+        if (previous)
+            QWidget::setTabOrder(previous, next);
+        previous = next;
+    }
+}
+
+void MainWindow::closeEvent(QCloseEvent *event)
+{
+    event->setAccepted(m_commands->mayClose());
+}

@@ -1,0 +1,28 @@
+#include "textbox.h"
+
+#include <QKeyEvent>
+
+using namespace Qt::Literals::StringLiterals;
+
+TextBox::TextBox(QWidget *parent) : QPlainTextEdit(parent)
+{
+    setTabChangesFocus(true);
+    setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    // Always there, so a long list never re-lays itself out when a bar would appear.
+    setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+}
+
+void TextBox::keyPressEvent(QKeyEvent *event)
+{
+    // Shift+Enter would insert a line separator, which is no line break of a list; every Enter
+    // makes the same break here.
+    const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+    if (enter && event->modifiers().testFlag(Qt::ShiftModifier) && !isReadOnly()) {
+        insertPlainText(u"\n"_s);
+        event->accept();
+        return;
+    }
+    QPlainTextEdit::keyPressEvent(event);
+}

@@ -1,0 +1,16 @@
+#pragma once
+
+#include <QPlainTextEdit>
+
+// A multi-line text box as the lists and the long fields need it: plain text shown exactly as
+// typed, wrapped, a vertical scroll bar always there, and Tab moving on to the next control.
+class TextBox : public QPlainTextEdit
+{
+    Q_OBJECT
+
+public:
+    explicit TextBox(QWidget *parent = nullptr);
+
+protected:
+    void keyPressEvent(QKeyEvent *event) override;
+};

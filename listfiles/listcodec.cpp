@@ -1,0 +1,114 @@
+#include "listcodec.h"
+
+#include <QStringDecoder>
+#include <QStringEncoder>
+
+#include <algorithm>
+#include <array>
+#include <optional>
+
+namespace ListFiles {
+
+namespace {
+
+constexpr QByteArrayView Utf8Bom = "\xEF\xBB\xBF";
+
+// Bytes 0x80 to 0x9F; the five bytes windows-1252 leaves undefined map to the C1 controls of the
+// same value, as the WHATWG and ICU tables do, so every byte has a character.
+constexpr std::array<char16_t, 32> HighControls {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
+    0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,
+};
+
+std::optional<char> toWindows1252(char16_t c)
+{
+    if (c < 0x80 || (c >= 0xA0 && c <= 0xFF))
+        return char(c);
+    const auto *found = std::find(HighControls.begin(), HighControls.end(), c);
+    if (found == HighControls.end())
+        return std::nullopt;
+    return char(0x80 + (found - HighControls.begin()));
+}
+
+struct SingleByte
+{
+    QByteArray bytes;
+    bool ascii = true;
+};
+
+std::optional<SingleByte> encodeWindows1252(QStringView text)
+{
+    SingleByte result { QByteArray(text.size(), Qt::Uninitialized) };
+    char *out = result.bytes.data();
+    char16_t high = 0;
+    for (const QChar c : text) {
+        const auto byte = toWindows1252(c.unicode());
+        if (!byte)
+            return std::nullopt;
+        high |= c.unicode() & 0xFF80;
+        *out++ = *byte;
+    }
+    result.ascii = high == 0;
+    return result;
+}
+
+bool isUtf8(QByteArrayView bytes)
+{
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    const QString ignored = decoder.decode(bytes);
+    return !decoder.hasError();
+}
+
+QByteArray encodeUtf8(QStringView text)
+{
+    QStringEncoder encoder(QStringEncoder::Utf8, QStringEncoder::Flag::Stateless);
+    QByteArray bytes;
+    if (text.startsWith(QChar::ByteOrderMark))
+        bytes = Utf8Bom.toByteArray();
+    return bytes.append(encoder.encode(text));
+}
+
+} // namespace
+
+QString decodeWindows1252(QByteArrayView bytes)
+{
+    QString text(bytes.size(), Qt::Uninitialized);
+    QChar *out = text.data();
+    for (const char byte : bytes) {
+        const auto b = uchar(byte);
+        *out++ = (b >= 0x80 && b < 0xA0) ? QChar(HighControls[b - 0x80]) : QChar(char16_t(b));
+    }
+    return text;
+}
+
+QString decode(QByteArrayView bytes)
+{
+    if (bytes.startsWith(Utf8Bom)) {
+        // Only the one mark goes; a U+FEFF after it is the text's own.
+        QStringDecoder decoder(QStringDecoder::Utf8,
+                               QStringDecoder::Flag::Stateless
+                                       | QStringDecoder::Flag::ConvertInitialBom);
+        return decoder.decode(bytes.sliced(Utf8Bom.size()));
+    }
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    QString text = decoder.decode(bytes);
+    if (!decoder.hasError())
+        return text;
+    return decodeWindows1252(bytes);
+}
+
+QByteArray encode(QStringView text)
+{
+    auto single = encodeWindows1252(text);
+    if (!single)
+        return encodeUtf8(text);
+    // Single-byte text that happens to form UTF-8 (such as "Ã©") would read back as other
+    // characters; beyond ASCII, only bytes that are not UTF-8 come back as windows-1252.
+    if (single->ascii || (!single->bytes.startsWith(Utf8Bom) && !isUtf8(single->bytes)))
+        return single->bytes;
+    return encodeUtf8(text);
+}
+
+} // namespace ListFiles

@@ -1,0 +1,25 @@
+#pragma once
+
+// Bytes of a list file to text and back. The single-byte windows-1252 form is kept wherever it
+// holds the text exactly, so older files read as they always did; anything else is UTF-8.
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QString>
+#include <QStringView>
+
+namespace ListFiles {
+
+// A UTF-8 byte-order mark means UTF-8 (mark dropped); otherwise valid UTF-8 is UTF-8, and
+// anything else is windows-1252, which maps every byte.
+QString decode(QByteArrayView bytes);
+
+// The windows-1252 bytes when decode() reads them back as exactly this text, else UTF-8, with a
+// byte-order mark only when the text itself starts with U+FEFF (or decode would drop it).
+// Unpaired surrogates are not Unicode and no encoding stores them; they become "?".
+QByteArray encode(QStringView text);
+
+// Every byte as its windows-1252 character.
+QString decodeWindows1252(QByteArrayView bytes);
+
+} // namespace ListFiles

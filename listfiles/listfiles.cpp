@@ -1,0 +1,132 @@
+#include "listfiles.h"
+
+#include "listcodec.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+#include <QStandardPaths>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace ListFiles {
+
+namespace {
+
+constexpr QByteArrayView LineEnd = "\r\n";
+
+// The server list holds passwords in clear.
+constexpr QFileDevice::Permissions OwnerOnly = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
+
+QString fileName(List list)
+{
+    return list == List::Servers ? u"vyserver.txt"_s : u"vyfriends.txt"_s;
+}
+
+Failure failure(Failure::Action action, List list, const QString &reason)
+{
+    return { action, list, QDir::toNativeSeparators(path(list)), reason };
+}
+
+bool writeAll(QFileDevice &file, QByteArrayView bytes)
+{
+    // A short write on a full disk is not always flagged as an error: count the bytes.
+    return file.write(bytes.data(), bytes.size()) == bytes.size();
+}
+
+} // namespace
+
+QString folder()
+{
+#ifdef Q_OS_WIN
+    return u"C:/"_s;
+#else
+    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation)
+            + u"/vonnerby"_s;
+#endif
+}
+
+QString path(List list)
+{
+    return QDir(folder()).filePath(fileName(list));
+}
+
+QByteArray fileBytes(QStringView text)
+{
+    return encode(text).append(LineEnd);
+}
+
+QString listText(QByteArrayView bytes)
+{
+    if (bytes.endsWith(LineEnd))
+        bytes.chop(LineEnd.size());
+    return decode(bytes);
+}
+
+std::optional<Failure> save(List list, QStringView text)
+{
+    const auto failed = [list](const QString &reason) {
+        return failure(Failure::Action::Save, list, reason);
+    };
+    // Drive C always exists; our stand-in for it may not yet.
+    QDir().mkpath(folder());
+
+    const QString target = path(list);
+    const bool isNew = !QFileInfo::exists(target);
+    QSaveFile file(target);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
+        return failed(file.errorString());
+    if (isNew)
+        file.setPermissions(OwnerOnly);
+    if (!writeAll(file, encode(text)) || !writeAll(file, LineEnd)) {
+        const QString reason = file.errorString();
+        file.cancelWriting();
+        return failed(reason);
+    }
+    if (!file.commit())
+        return failed(file.errorString());
+    return std::nullopt;
+}
+
+Opened open(List list)
+{
+    QFile file(path(list));
+    if (!file.open(QIODevice::ReadOnly)) {
+        Failure f = failure(Failure::Action::Open, list, file.errorString());
+        f.missing = !file.exists();
+        return { {}, f };
+    }
+    const QByteArray bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError)
+        return { {}, failure(Failure::Action::Open, list, file.errorString()) };
+    return { listText(bytes), std::nullopt };
+}
+
+Created create(List list, QStringView text)
+{
+    const auto failed = [list](const QString &reason) {
+        return Created { false, failure(Failure::Action::Create, list, reason) };
+    };
+    const QString target = path(list);
+    if (QFileInfo::exists(target))
+        return {};
+    QDir().mkpath(folder());
+
+    // NewOnly: a file that appears meanwhile is still never overwritten.
+    QFile file(target);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly | QIODevice::Unbuffered, OwnerOnly)) {
+        if (file.exists())
+            return {};
+        return failed(file.errorString());
+    }
+    if (!writeAll(file, fileBytes(text))) {
+        const QString reason = file.errorString();
+        file.remove();
+        return failed(reason);
+    }
+    file.close();
+    return { true, std::nullopt };
+}
+
+} // namespace ListFiles

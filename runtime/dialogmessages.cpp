@@ -1,0 +1,79 @@
+#include "dialogmessages.h"
+
+#include <QCoreApplication>
+#include <QHash>
+#include <QMessageBox>
+#include <QPushButton>
+
+namespace {
+
+QString label(Choice choice)
+{
+    switch (choice) {
+    case Choice::Save:
+        return QCoreApplication::translate("DialogMessages", "&Save");
+    case Choice::Discard:
+        return QCoreApplication::translate("DialogMessages", "&Discard");
+    case Choice::Replace:
+        return QCoreApplication::translate("DialogMessages", "&Replace");
+    case Choice::Cancel:
+        break;
+    }
+    return QCoreApplication::translate("DialogMessages", "&Cancel");
+}
+
+QMessageBox::ButtonRole role(Choice choice)
+{
+    switch (choice) {
+    case Choice::Save:
+    case Choice::Replace:
+        return QMessageBox::AcceptRole;
+    case Choice::Discard:
+        return QMessageBox::DestructiveRole;
+    case Choice::Cancel:
+        break;
+    }
+    return QMessageBox::RejectRole;
+}
+
+} // namespace
+
+DialogMessages::DialogMessages(QWidget *parent) : m_parent(parent) { }
+
+void DialogMessages::information(const QString &prompt, const QString &title)
+{
+    QMessageBox box(QMessageBox::Information, title, prompt, QMessageBox::Ok, m_parent);
+    // What the program shows is never read as markup.
+    box.setTextFormat(Qt::PlainText);
+    box.exec();
+}
+
+void DialogMessages::error(const QString &text)
+{
+    QMessageBox box(QMessageBox::Critical, QCoreApplication::translate("DialogMessages", "Vonnerby"),
+                    text, QMessageBox::NoButton, m_parent);
+    box.setTextFormat(Qt::PlainText);
+    QPushButton *ok = box.addButton(QCoreApplication::translate("DialogMessages", "&OK"),
+                                    QMessageBox::AcceptRole);
+    box.setDefaultButton(ok);
+    box.setEscapeButton(ok);
+    box.exec();
+}
+
+Choice DialogMessages::ask(const Question &question)
+{
+    QMessageBox box(QMessageBox::Question, question.title, question.text, QMessageBox::NoButton,
+                    m_parent);
+    box.setTextFormat(Qt::PlainText);
+    QHash<QAbstractButton *, Choice> choices;
+    for (const Choice choice : question.choices) {
+        QPushButton *button = box.addButton(label(choice), role(choice));
+        choices.insert(button, choice);
+        if (choice == question.defaultChoice)
+            box.setDefaultButton(button);
+        if (choice == question.escapeChoice)
+            box.setEscapeButton(button);
+    }
+    box.exec();
+    return choices.value(box.clickedButton(), question.escapeChoice);
+}

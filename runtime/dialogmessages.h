@@ -1,0 +1,19 @@
+#pragma once
+
+#include "messages.h"
+
+class QWidget;
+
+// Messages as modal message boxes over the window.
+class DialogMessages final : public Messages
+{
+public:
+    explicit DialogMessages(QWidget *parent);
+
+    void information(const QString &prompt, const QString &title) override;
+    void error(const QString &text) override;
+    Choice ask(const Question &question) override;
+
+private:
+    QWidget *m_parent = nullptr;
+};

@@ -1,0 +1,156 @@
+#include "form.h"
+
+#include <QAbstractButton>
+#include <QButtonGroup>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QTextCursor>
+#include <QTextDocument>
+#include <QWidget>
+
+#include <algorithm>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace {
+
+constexpr QStringView LineBreak = u"\r\n";
+
+// A document keeps each line break as one paragraph separator. One pass, as lists run to
+// tens of megabytes; a replace() per separator would grow quadratically.
+QString fromDocument(const QString &raw)
+{
+    const auto breaks = std::count(raw.cbegin(), raw.cend(), QChar(QChar::ParagraphSeparator));
+    if (breaks == 0)
+        return raw;
+    QString text(raw.size() + breaks, Qt::Uninitialized);
+    QChar *out = text.data();
+    for (const QChar c : raw) {
+        if (c == QChar::ParagraphSeparator) {
+            *out++ = LineBreak[0];
+            *out++ = LineBreak[1];
+        } else {
+            *out++ = c;
+        }
+    }
+    return text;
+}
+
+QPlainTextEdit *multiLine(QWidget *control)
+{
+    return qobject_cast<QPlainTextEdit *>(control);
+}
+
+QAbstractButton *button(QWidget *control)
+{
+    auto *found = qobject_cast<QAbstractButton *>(control);
+    if (!found)
+        qFatal("%s is not an option button", qPrintable(control->objectName()));
+    return found;
+}
+
+} // namespace
+
+Form::Form(QWidget &window, Messages &messages) : m_window(window), m_messages(messages) { }
+
+QWidget *Form::control(const QString &name) const
+{
+    auto *found = m_window.findChild<QWidget *>(name);
+    // The names are fixed when the window is built; a missing one is a programming error.
+    if (!found)
+        qFatal("The window has no control named %s", qPrintable(name));
+    return found;
+}
+
+QString Form::text(const QString &name) const
+{
+    QWidget *box = control(name);
+    // toPlainText() would turn no-break spaces into spaces: read the document's own characters.
+    if (auto *edit = multiLine(box))
+        return fromDocument(edit->document()->toRawText());
+    if (auto *line = qobject_cast<QLineEdit *>(box))
+        return line->text();
+    qFatal("%s is not a text box", qPrintable(name));
+}
+
+void Form::setText(const QString &name, const QString &text)
+{
+    QWidget *box = control(name);
+    // A document reads CR LF, as any other line break, as a paragraph break.
+    if (auto *edit = multiLine(box))
+        edit->setPlainText(text);
+    else if (auto *line = qobject_cast<QLineEdit *>(box))
+        line->setText(text);
+    else
+        qFatal("%s is not a text box", qPrintable(name));
+}
+
+void Form::appendText(const QString &name, QStringView text)
+{
+    auto *edit = multiLine(control(name));
+    if (!edit)
+        qFatal("%s is not a multi-line text box", qPrintable(name));
+    // A cursor of our own: the user's cursor, selection and scroll position stay where they are.
+    QTextCursor end(edit->document());
+    end.movePosition(QTextCursor::End);
+    end.beginEditBlock();
+    end.insertText(text.toString());
+    end.endEditBlock();
+}
+
+bool Form::isModified(const QString &name) const
+{
+    auto *edit = multiLine(control(name));
+    return edit && edit->document()->isModified();
+}
+
+void Form::setUnmodified(const QString &name)
+{
+    if (auto *edit = multiLine(control(name)))
+        edit->document()->setModified(false);
+}
+
+bool Form::value(const QString &name) const
+{
+    return button(control(name))->isChecked();
+}
+
+void Form::setValue(const QString &name, bool value)
+{
+    QAbstractButton *option = button(control(name));
+    if (value || !option->isChecked()) {
+        option->setChecked(value);
+        return;
+    }
+    // Qt keeps one button of an exclusive group checked; let go of exclusivity to clear it.
+    QButtonGroup *group = option->group();
+    const bool groupExclusive = group && group->exclusive();
+    const bool autoExclusive = option->autoExclusive();
+    if (groupExclusive)
+        group->setExclusive(false);
+    option->setAutoExclusive(false);
+    option->setChecked(false);
+    option->setAutoExclusive(autoExclusive);
+    if (groupExclusive)
+        group->setExclusive(true);
+}
+
+void Form::showInformation(const QString &prompt, const QString &title)
+{
+    m_messages.information(prompt, title);
+}
+
+void Form::reportError(const QString &text)
+{
+    m_messages.error(text);
+}
+
+Choice Form::ask(const Question &question)
+{
+    return m_messages.ask(question);
+}
+
+void Form::unload()
+{
+    m_window.close();
+}

@@ -1,0 +1,46 @@
+#pragma once
+
+// The operations that commands use on the window: the text of a text box and the value of an
+// option button, reached by the control's name afresh each time; messages; unloading.
+// Text crosses this boundary with CR LF line breaks, whatever the widgets keep inside.
+
+#include "messages.h"
+
+#include <QString>
+#include <QStringView>
+
+class QWidget;
+
+class Form
+{
+public:
+    Form(QWidget &window, Messages &messages);
+
+    // The whole text, exactly as typed or loaded.
+    QString text(const QString &control) const;
+    // Replaces the whole text.
+    void setText(const QString &control, const QString &text);
+    // Adds to the end of the text as one undo step, in time proportional to what is added.
+    void appendText(const QString &control, QStringView text);
+
+    // Whether the text changed since setUnmodified(); a cheap first look before comparing texts.
+    bool isModified(const QString &control) const;
+    void setUnmodified(const QString &control);
+
+    bool value(const QString &control) const;
+    // Writing false clears the button, even as the selected one of an exclusive group.
+    void setValue(const QString &control, bool value);
+
+    void showInformation(const QString &prompt, const QString &title);
+    void reportError(const QString &text);
+    Choice ask(const Question &question);
+
+    // Closes the window, which ends the program once the window agrees to close.
+    void unload();
+
+private:
+    QWidget *control(const QString &name) const;
+
+    QWidget &m_window;
+    Messages &m_messages;
+};

@@ -1,0 +1,34 @@
+#pragma once
+
+#include "messages.h"
+
+#include <QList>
+#include <QString>
+
+// Records every message instead of showing it, and answers questions from a script.
+class RecordingMessages final : public Messages
+{
+public:
+    enum class Kind { Information, Error, Question };
+    struct Shown
+    {
+        Kind kind;
+        QString text;
+        QString title;
+        QList<Choice> choices;
+    };
+
+    QList<Shown> shown;
+    QList<Choice> answers; // taken in order; Cancel once they run out
+
+    void information(const QString &prompt, const QString &title) override
+    {
+        shown.append({ Kind::Information, prompt, title, {} });
+    }
+    void error(const QString &text) override { shown.append({ Kind::Error, text, {}, {} }); }
+    Choice ask(const Question &question) override
+    {
+        shown.append({ Kind::Question, question.text, question.title, question.choices });
+        return answers.isEmpty() ? Choice::Cancel : answers.takeFirst();
+    }
+};

@@ -1,0 +1,307 @@
+#include "windowfixture.h"
+
+#include <QApplication>
+#include <QGroupBox>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QScrollBar>
+#include <QTabBar>
+#include <QTabWidget>
+
+using namespace Qt::Literals::StringLiterals;
+
+class TestWindow : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void controls_data();
+    void controls();
+    void listBoxesSitInTheirTabs();
+    void windowHasFixedClientSize();
+    void startState();
+    void multiLineBoxes();
+    void tabOrder();
+    void keys();
+    void optionButtonsAreOneGroup();
+    void menus();
+
+private:
+    std::unique_ptr<WindowFixture> w;
+};
+
+void TestWindow::init()
+{
+    w = std::make_unique<WindowFixture>();
+    w->window->show();
+    QVERIFY(QTest::qWaitForWindowActive(w->window.get()));
+}
+
+void TestWindow::cleanup()
+{
+    w.reset();
+}
+
+static QString captionOf(QWidget *widget)
+{
+    if (auto *label = qobject_cast<QLabel *>(widget))
+        return label->text();
+    if (auto *frame = qobject_cast<QGroupBox *>(widget))
+        return frame->title();
+    if (auto *button = qobject_cast<QAbstractButton *>(widget))
+        return button->text();
+    if (auto *line = qobject_cast<QLineEdit *>(widget))
+        return line->text();
+    if (auto *box = qobject_cast<QPlainTextEdit *>(widget))
+        return box->document()->toRawText();
+    return {};
+}
+
+void TestWindow::controls_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("container");
+    QTest::addColumn<QString>("caption");
+    QTest::addColumn<QRect>("twips");
+
+    struct Row
+    {
+        const char *name, *kind, *container, *caption;
+        int left, top, width, height;
+    };
+    // The form's own table, in twips.
+    const Row rows[] = {
+        { "Frame1", "QGroupBox", "Form1", "Player", 120, 120, 2895, 8895 },
+        { "Label1", "QLabel", "Frame1", "Name", 120, 240, 2655, 255 },
+        { "txtname", "QLineEdit", "Frame1", "", 120, 480, 2655, 285 },
+        { "Label2", "QLabel", "Frame1", "AIM", 120, 840, 2655, 255 },
+        { "txtaim", "QLineEdit", "Frame1", "", 120, 1080, 2655, 285 },
+        { "Label3", "QLabel", "Frame1", "YIM", 120, 1440, 2655, 255 },
+        { "txtyim", "QLineEdit", "Frame1", "", 120, 1680, 2655, 285 },
+        { "Label4", "QLabel", "Frame1", "MSN", 120, 2040, 2655, 255 },
+        { "txtmsn", "QLineEdit", "Frame1", "", 120, 2280, 2655, 285 },
+        { "Label5", "QLabel", "Frame1", "Email", 120, 2640, 2655, 255 },
+        { "txtemail", "QLineEdit", "Frame1", "", 120, 2880, 2655, 285 },
+        { "Label6", "QLabel", "Frame1", "Clan", 120, 3240, 2655, 255 },
+        { "txtclan", "QLineEdit", "Frame1", "", 120, 3480, 2655, 285 },
+        { "Label7", "QLabel", "Frame1", "Website", 120, 3840, 2655, 255 },
+        { "txtwebsite", "QLineEdit", "Frame1", "", 120, 4080, 2655, 285 },
+        { "Label8", "QLabel", "Frame1", "XBL Gamertag", 120, 4440, 2655, 255 },
+        { "txtxbl", "QLineEdit", "Frame1", "", 120, 4680, 2655, 285 },
+        { "Label9", "QLabel", "Frame1", "XBC Gamertag", 120, 5040, 2655, 255 },
+        { "txtxbc", "QLineEdit", "Frame1", "", 120, 5280, 2655, 285 },
+        { "Label10", "QLabel", "Frame1", "Xfire", 120, 5640, 2655, 255 },
+        { "txtxfire", "QLineEdit", "Frame1", "", 120, 5880, 2655, 285 },
+        { "Label11", "QLabel", "Frame1", "Games player has:", 120, 6240, 2655, 255 },
+        { "txtgames", "QPlainTextEdit", "Frame1", "", 120, 6480, 2655, 615 },
+        { "Label12", "QLabel", "Frame1", "Comments:", 120, 7200, 2655, 255 },
+        { "txtcomments", "QPlainTextEdit", "Frame1", "", 120, 7440, 2655, 615 },
+        { "cmd1", "QPushButton", "Frame1", "Add friend", 480, 8160, 1935, 495 },
+        { "Frame2", "QGroupBox", "Form1", "Server", 3240, 120, 3015, 5295 },
+        { "Label13", "QLabel", "Frame2", "Name", 120, 240, 2655, 255 },
+        { "txtsname", "QLineEdit", "Frame2", "", 120, 480, 2775, 285 },
+        { "Label14", "QLabel", "Frame2", "IP", 120, 840, 2775, 255 },
+        { "txtip", "QLineEdit", "Frame2", "", 120, 1080, 2775, 285 },
+        { "Label15", "QLabel", "Frame2", "Password", 120, 1440, 2775, 255 },
+        { "txtpass", "QLineEdit", "Frame2", "", 120, 1680, 2775, 285 },
+        { "Label16", "QLabel", "Frame2", "Dedicated", 120, 2040, 2775, 255 },
+        { "optyes", "QRadioButton", "Frame2", "Yes", 120, 2280, 1455, 255 },
+        { "optno", "QRadioButton", "Frame2", "No", 840, 2280, 1335, 255 },
+        { "Label17", "QLabel", "Frame2", "Comments", 120, 2640, 2775, 255 },
+        { "txtnotes", "QPlainTextEdit", "Frame2", "", 120, 2880, 2775, 1455 },
+        { "Command1", "QPushButton", "Frame2", "Add Server", 480, 4560, 2055, 495 },
+        { "SSTab1", "QTabWidget", "Form1", "", 3240, 5520, 3015, 3495 },
+        { "txtfriends", "QPlainTextEdit", "SSTab1", "", 120, 480, 2775, 2775 },
+        { "txtserver", "QPlainTextEdit", "SSTab1", "", 120, 480, 2775, 2775 },
+        { "txt1", "QLineEdit", "Form1", "Text1", 3240, 9240, 855, 285 },
+    };
+    for (const Row &r : rows)
+        QTest::newRow(r.name) << QString::fromLatin1(r.kind) << QString::fromLatin1(r.container)
+                              << QString::fromLatin1(r.caption)
+                              << QRect(r.left, r.top, r.width, r.height);
+}
+
+void TestWindow::controls()
+{
+    QFETCH(QString, kind);
+    QFETCH(QString, container);
+    QFETCH(QString, caption);
+    QFETCH(QRect, twips);
+
+    QWidget *control = w->find(QTest::currentDataTag());
+    QVERIFY2(control->inherits(kind.toLatin1()), control->metaObject()->className());
+    // The form's client area is the main window's central widget, below the menu bar.
+    QWidget *expectedContainer = container == u"Form1"_s ? w->window->centralWidget()
+                                                         : w->find(container.toLatin1());
+    QVERIFY(expectedContainer->isAncestorOf(control));
+    QCOMPARE(caption, captionOf(control));
+    const QRect pixels(twips.left() / 15, twips.top() / 15, twips.width() / 15,
+                       twips.height() / 15);
+    QCOMPARE(QRect(control->mapTo(expectedContainer, QPoint()), control->size()), pixels);
+}
+
+void TestWindow::listBoxesSitInTheirTabs()
+{
+    auto *tabs = w->find<QTabWidget>("SSTab1");
+    QCOMPARE(tabs->count(), 2);
+    QCOMPARE(tabs->tabText(0), u"Friends"_s);
+    QCOMPARE(tabs->tabText(1), u"Servers"_s);
+    QVERIFY(tabs->widget(0)->isAncestorOf(w->find("txtfriends")));
+    QVERIFY(tabs->widget(1)->isAncestorOf(w->find("txtserver")));
+    QVERIFY(tabs->tabIcon(0).isNull() && tabs->tabIcon(1).isNull());
+
+    QVERIFY(w->find("txtfriends")->isVisible());
+    QVERIFY(!w->find("txtserver")->isVisible());
+    tabs->setCurrentIndex(1);
+    QVERIFY(!w->find("txtfriends")->isVisible());
+    QVERIFY(w->find("txtserver")->isVisible());
+    // Still where it belongs after the switch.
+    QCOMPARE(w->find("txtserver")->mapTo(tabs, QPoint()), QPoint(8, 32));
+}
+
+void TestWindow::windowHasFixedClientSize()
+{
+    QMainWindow *window = w->window.get();
+    QCOMPARE(window->objectName(), u"Form1"_s);
+    QCOMPARE(window->windowTitle(), u"Vonnerby"_s);
+    QVERIFY(!window->windowIcon().isNull());
+    QCOMPARE(window->windowIcon().availableSizes().value(0), QSize(30, 30));
+    QCOMPARE(window->centralWidget()->size(), QSize(428, 613));
+    QCOMPARE(window->centralWidget()->y(), window->menuBar()->height());
+    const QSize size = window->size();
+    window->resize(size + QSize(200, 200));
+    QTest::qWait(0);
+    QCOMPARE(window->size(), size);
+    QCOMPARE(w->find("Frame1")->geometry(), QRect(8, 8, 193, 593));
+}
+
+void TestWindow::startState()
+{
+    for (const char *field : { "txtname", "txtaim", "txtyim", "txtmsn", "txtemail", "txtclan",
+                               "txtwebsite", "txtxbl", "txtxbc", "txtxfire", "txtsname", "txtip",
+                               "txtpass" }) {
+        QVERIFY(w->find<QLineEdit>(field)->text().isEmpty());
+        QCOMPARE(w->find<QLineEdit>(field)->echoMode(), QLineEdit::Normal);
+        QCOMPARE(w->find<QLineEdit>(field)->maxLength(), 32767);
+    }
+    for (const char *box : { "txtgames", "txtcomments", "txtnotes", "txtfriends", "txtserver" })
+        QVERIFY(w->find<QPlainTextEdit>(box)->document()->isEmpty());
+    QVERIFY(!w->find<QRadioButton>("optyes")->isChecked());
+    QVERIFY(!w->find<QRadioButton>("optno")->isChecked());
+    QCOMPARE(w->find<QTabWidget>("SSTab1")->currentIndex(), 0);
+    QCOMPARE(w->find<QLineEdit>("txt1")->text(), u"Text1"_s);
+    QVERIFY(!w->find("txt1")->isVisible());
+    QCOMPARE(QApplication::focusWidget(), w->find("txtname"));
+    QVERIFY(w->messages->shown.isEmpty());
+}
+
+void TestWindow::multiLineBoxes()
+{
+    for (const char *name : { "txtgames", "txtcomments", "txtnotes", "txtfriends", "txtserver" }) {
+        auto *box = w->find<QPlainTextEdit>(name);
+        QCOMPARE(box->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
+        QCOMPARE(box->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
+        QCOMPARE(box->lineWrapMode(), QPlainTextEdit::WidgetWidth);
+        QVERIFY(box->tabChangesFocus());
+        QVERIFY(!box->isReadOnly());
+    }
+}
+
+void TestWindow::tabOrder()
+{
+    const QStringList expected {
+        u"txtaim"_s,     u"txtyim"_s,      u"txtmsn"_s,     u"txtemail"_s,   u"txtclan"_s,
+        u"txtwebsite"_s, u"txtxbl"_s,      u"txtxbc"_s,     u"txtxfire"_s,   u"txtgames"_s,
+        u"txtcomments"_s, u"cmd1"_s,       u"txtsname"_s,   u"txtip"_s,      u"txtpass"_s,
+        u"optyes"_s,     u"txtnotes"_s,   u"Command1"_s,   u"SSTab1"_s,
+        u"txtfriends"_s, u"txtname"_s,
+    };
+    QStringList visited;
+    for (qsizetype i = 0; i < expected.size(); ++i) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QWidget *focus = QApplication::focusWidget();
+        // The tab control takes the focus through its tab bar.
+        if (focus == w->find<QTabWidget>("SSTab1")->tabBar())
+            focus = focus->parentWidget();
+        visited << (focus ? focus->objectName() : u"(none)"_s);
+    }
+    QCOMPARE(visited, expected);
+
+    // The option buttons are one stop, at the selected one, as on every desktop.
+    w->click("optno");
+    w->find("txtpass")->setFocus();
+    QTest::keyClick(w->find("txtpass"), Qt::Key_Tab);
+    QCOMPARE(QApplication::focusWidget(), w->find("optno"));
+    QTest::keyClick(w->find("optno"), Qt::Key_Tab);
+    QCOMPARE(QApplication::focusWidget(), w->find("txtnotes"));
+    QVERIFY(!w->find("txt1")->hasFocus());
+}
+
+void TestWindow::keys()
+{
+    // Enter in a multi-line box is a line break there and presses no button.
+    w->type("txtgames", u"Halo\nDoom"_s);
+    QCOMPARE(w->find<QPlainTextEdit>("txtgames")->blockCount(), 2);
+    QTest::keyClick(w->find("txtnotes"), Qt::Key_Return, Qt::ShiftModifier);
+    QCOMPARE(w->find<QPlainTextEdit>("txtnotes")->blockCount(), 2);
+    QVERIFY(!w->find<QPlainTextEdit>("txtnotes")->document()->toRawText().contains(
+            QChar::LineSeparator));
+    // Enter in a single-line field triggers nothing either.
+    QTest::keyClick(w->find("txtname"), Qt::Key_Return);
+    QVERIFY(w->find<QPlainTextEdit>("txtfriends")->document()->isEmpty());
+    QVERIFY(w->find<QPlainTextEdit>("txtserver")->document()->isEmpty());
+    QVERIFY(!w->find<QPushButton>("cmd1")->isDefault());
+    QVERIFY(!w->find<QPushButton>("Command1")->isDefault());
+}
+
+void TestWindow::optionButtonsAreOneGroup()
+{
+    auto *yes = w->find<QRadioButton>("optyes");
+    auto *no = w->find<QRadioButton>("optno");
+    // A click in the middle of a button selects it, though the middle lies past its caption.
+    w->click("optyes");
+    QVERIFY(yes->isChecked() && !no->isChecked());
+    w->click("optno");
+    QVERIFY(!yes->isChecked() && no->isChecked());
+    // Where the two overlap, "No" lies on top.
+    QCOMPARE(w->find("Frame2")->childAt(QPoint(60, 160)), no);
+    QCOMPARE(w->find("Frame2")->childAt(QPoint(30, 160)), yes);
+}
+
+void TestWindow::menus()
+{
+    QMenuBar *bar = w->window->menuBar();
+    const QList<QAction *> top = bar->actions();
+    QCOMPARE(top.size(), 2);
+    QCOMPARE(top[0]->text(), u"&File"_s);
+    QCOMPARE(top[0]->objectName(), u"mnufile"_s);
+    QCOMPARE(top[1]->text(), u"Options"_s);
+    QCOMPARE(top[1]->objectName(), u"mnuoptions"_s);
+
+    const QList<QPair<QString, QString>> file { { u"mnunew"_s, u"New"_s },
+                                                { u"mnuopen"_s, u"Open"_s },
+                                                { u"mnusave"_s, u"Save"_s },
+                                                { u"mnuexit"_s, u"Exit"_s } };
+    const QList<QPair<QString, QString>> options { { u"mnucreate"_s, u"Create Nesacary Items"_s },
+                                                   { u"mnuabout"_s, u"About"_s } };
+    const auto check = [](QMenu *menu, const QList<QPair<QString, QString>> &items) {
+        const QList<QAction *> actions = menu->actions();
+        QCOMPARE(actions.size(), items.size());
+        for (qsizetype i = 0; i < items.size(); ++i) {
+            QCOMPARE(actions[i]->objectName(), items[i].first);
+            QCOMPARE(actions[i]->text(), items[i].second);
+            QVERIFY(actions[i]->shortcut().isEmpty());
+            QVERIFY(!actions[i]->isSeparator() && !actions[i]->isCheckable());
+            QVERIFY(actions[i]->isEnabled() && actions[i]->isVisible());
+        }
+    };
+    check(top[0]->menu(), file);
+    check(top[1]->menu(), options);
+}
+
+QTEST_MAIN(TestWindow)
+#include "tst_window.moc"
