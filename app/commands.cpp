@@ -16,7 +16,9 @@ const QString ServerList = u"txtserver"_s;
 
 } // namespace
 
-Commands::Commands(Form &form) : m_form(form) { }
+Commands::Commands(Form &form)
+    : m_form(form)
+{ }
 
 void Commands::addFriend()
 {
@@ -50,10 +52,10 @@ void Commands::addServer()
 
 void Commands::clearFields()
 {
-    for (const QString &field : { u"txtname"_s, u"txtaim"_s, u"txtyim"_s, u"txtmsn"_s,
-                                  u"txtemail"_s, u"txtclan"_s, u"txtwebsite"_s, u"txtxbl"_s,
-                                  u"txtxbc"_s, u"txtxfire"_s, u"txtgames"_s, u"txtcomments"_s,
-                                  u"txtsname"_s, u"txtip"_s, u"txtpass"_s })
+    for (const QString &field :
+         {u"txtname"_s, u"txtaim"_s, u"txtyim"_s, u"txtmsn"_s, u"txtemail"_s, u"txtclan"_s,
+          u"txtwebsite"_s, u"txtxbl"_s, u"txtxbc"_s, u"txtxfire"_s, u"txtgames"_s, u"txtcomments"_s,
+          u"txtsname"_s, u"txtip"_s, u"txtpass"_s})
         m_form.setText(field, QString());
     m_form.setValue(u"optyes"_s, false);
     m_form.setValue(u"optno"_s, false);
@@ -63,12 +65,12 @@ void Commands::clearFields()
 void Commands::open()
 {
     if (const QString unsaved = unsavedLists(); !unsaved.isEmpty()) {
-        const Question replace {
-            tr("Open"),
-            tr("%1\n\nOpening the list files replaces what is on screen.").arg(unsaved),
-            { Choice::Replace, Choice::Cancel },
-            Choice::Cancel,
-            Choice::Cancel,
+        const Question replace{
+                tr("Open"),
+                tr("%1\n\nOpening the list files replaces what is on screen.").arg(unsaved),
+                {Choice::Replace, Choice::Cancel},
+                Choice::Cancel,
+                Choice::Cancel,
         };
         if (m_form.ask(replace) != Choice::Replace)
             return;
@@ -94,7 +96,7 @@ void Commands::create()
                               "Make sure you have a c:/"),
                            tr("Setting Up"));
     bool written = false;
-    for (const auto file : { ListFiles::List::Servers, ListFiles::List::Friends }) {
+    for (const auto file : {ListFiles::List::Servers, ListFiles::List::Friends}) {
         // Only missing files are made: a list the user saved is never overwritten here.
         const ListFiles::Created created = ListFiles::create(file, m_form.text(u"txt1"_s));
         if (created.failure) {
@@ -127,12 +129,12 @@ bool Commands::mayClose()
     const QString unsaved = unsavedLists();
     if (unsaved.isEmpty())
         return true;
-    const Question close {
-        tr("Exit"),
-        tr("%1\n\nSave the lists before closing?").arg(unsaved),
-        { Choice::Save, Choice::Discard, Choice::Cancel },
-        Choice::Save,
-        Choice::Cancel,
+    const Question close{
+            tr("Exit"),
+            tr("%1\n\nSave the lists before closing?").arg(unsaved),
+            {Choice::Save, Choice::Discard, Choice::Cancel},
+            Choice::Save,
+            Choice::Cancel,
     };
     switch (m_form.ask(close)) {
     case Choice::Save:
@@ -146,7 +148,7 @@ bool Commands::mayClose()
 
 Commands::Fingerprint Commands::fingerprint(QStringView text)
 {
-    return { text.size(), qHash(text) };
+    return {text.size(), qHash(text)};
 }
 
 bool Commands::isUnsaved(const QString &list, const Fingerprint &saved) const

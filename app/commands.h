@@ -10,7 +10,7 @@ class Form;
 namespace ListFiles {
 struct Failure;
 enum class List;
-}
+} // namespace ListFiles
 
 // What each button and menu item does, in terms of the window's runtime operations.
 class Commands

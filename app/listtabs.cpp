@@ -1,13 +1,15 @@
 #include "listtabs.h"
 
-ListTabs::ListTabs(QWidget *parent) : QTabWidget(parent) { }
+ListTabs::ListTabs(QWidget *parent)
+    : QTabWidget(parent)
+{ }
 
 void ListTabs::addListTab(QWidget *control, const QString &label, const QRect &geometry)
 {
     auto *page = new QWidget;
     control->setParent(page);
     addTab(page, label);
-    m_placed.append({ control, geometry });
+    m_placed.append({control, geometry});
     placeControls();
 }
 

@@ -25,8 +25,8 @@ constexpr int TwipsPerPixel = 15;
 
 constexpr QRect twips(int left, int top, int width, int height)
 {
-    return { left / TwipsPerPixel, top / TwipsPerPixel, width / TwipsPerPixel,
-             height / TwipsPerPixel };
+    return {left / TwipsPerPixel, top / TwipsPerPixel, width / TwipsPerPixel,
+            height / TwipsPerPixel};
 }
 
 constexpr QSize ClientSize = twips(0, 0, 6420, 9195).size();
@@ -109,8 +109,8 @@ void MainWindow::createListTabs(QWidget *client)
 
 void MainWindow::createServerPanel(QWidget *client)
 {
-    auto *panel = place(new QGroupBox(tr("Server"), client), u"Frame2"_s,
-                        twips(3240, 120, 3015, 5295));
+    auto *panel =
+            place(new QGroupBox(tr("Server"), client), u"Frame2"_s, twips(3240, 120, 3015, 5295));
     addField(panel, u"Label13"_s, tr("Name"), twips(120, 240, 2655, 255), new QLineEdit,
              u"txtsname"_s, twips(120, 480, 2775, 285));
     addField(panel, u"Label14"_s, tr("IP"), twips(120, 840, 2775, 255), new QLineEdit, u"txtip"_s,
@@ -131,19 +131,19 @@ void MainWindow::createServerPanel(QWidget *client)
 
 void MainWindow::createPlayerPanel(QWidget *client)
 {
-    auto *panel = place(new QGroupBox(tr("Player"), client), u"Frame1"_s,
-                        twips(120, 120, 2895, 8895));
+    auto *panel =
+            place(new QGroupBox(tr("Player"), client), u"Frame1"_s, twips(120, 120, 2895, 8895));
     struct Field
     {
         const char *caption;
         const char16_t *name;
     };
     static constexpr Field singleLine[] = {
-        { QT_TR_NOOP("Name"), u"txtname" },        { QT_TR_NOOP("AIM"), u"txtaim" },
-        { QT_TR_NOOP("YIM"), u"txtyim" },          { QT_TR_NOOP("MSN"), u"txtmsn" },
-        { QT_TR_NOOP("Email"), u"txtemail" },      { QT_TR_NOOP("Clan"), u"txtclan" },
-        { QT_TR_NOOP("Website"), u"txtwebsite" },  { QT_TR_NOOP("XBL Gamertag"), u"txtxbl" },
-        { QT_TR_NOOP("XBC Gamertag"), u"txtxbc" }, { QT_TR_NOOP("Xfire"), u"txtxfire" },
+            {QT_TR_NOOP("Name"), u"txtname"},        {QT_TR_NOOP("AIM"), u"txtaim"},
+            {QT_TR_NOOP("YIM"), u"txtyim"},          {QT_TR_NOOP("MSN"), u"txtmsn"},
+            {QT_TR_NOOP("Email"), u"txtemail"},      {QT_TR_NOOP("Clan"), u"txtclan"},
+            {QT_TR_NOOP("Website"), u"txtwebsite"},  {QT_TR_NOOP("XBL Gamertag"), u"txtxbl"},
+            {QT_TR_NOOP("XBC Gamertag"), u"txtxbc"}, {QT_TR_NOOP("Xfire"), u"txtxfire"},
     };
     // Label-and-field pairs every 600 twips down the panel.
     int top = 240;
@@ -158,8 +158,8 @@ void MainWindow::createPlayerPanel(QWidget *client)
              u"txtgames"_s, twips(120, 6480, 2655, 615));
     addField(panel, u"Label12"_s, tr("Comments:"), twips(120, 7200, 2655, 255), new TextBox,
              u"txtcomments"_s, twips(120, 7440, 2655, 615));
-    auto *add = place(new QPushButton(tr("Add friend"), panel), u"cmd1"_s,
-                      twips(480, 8160, 1935, 495));
+    auto *add =
+            place(new QPushButton(tr("Add friend"), panel), u"cmd1"_s, twips(480, 8160, 1935, 495));
     connect(add, &QPushButton::clicked, this, [this] { m_commands->addFriend(); });
 }
 
@@ -194,10 +194,10 @@ void MainWindow::setTabOrder()
 {
     // The order of the form's tab indexes; labels and frames take no focus.
     static constexpr const char16_t *order[] = {
-        u"txtname",  u"txtaim",      u"txtyim",     u"txtmsn",   u"txtemail", u"txtclan",
-        u"txtwebsite", u"txtxbl",    u"txtxbc",     u"txtxfire", u"txtgames", u"txtcomments",
-        u"cmd1",     u"txtsname",    u"txtip",      u"txtpass",  u"optyes",   u"optno",
-        u"txtnotes", u"Command1",    u"SSTab1",
+            u"txtname",    u"txtaim",   u"txtyim", u"txtmsn",   u"txtemail", u"txtclan",
+            u"txtwebsite", u"txtxbl",   u"txtxbc", u"txtxfire", u"txtgames", u"txtcomments",
+            u"cmd1",       u"txtsname", u"txtip",  u"txtpass",  u"optyes",   u"optno",
+            u"txtnotes",   u"Command1", u"SSTab1",
     };
     QWidget *previous = nullptr;
     for (const char16_t *name : order) {

@@ -4,7 +4,8 @@
 
 using namespace Qt::Literals::StringLiterals;
 
-TextBox::TextBox(QWidget *parent) : QPlainTextEdit(parent)
+TextBox::TextBox(QWidget *parent)
+    : QPlainTextEdit(parent)
 {
     setTabChangesFocus(true);
     setLineWrapMode(QPlainTextEdit::WidgetWidth);

@@ -26,7 +26,7 @@ QString fileName(List list)
 
 Failure failure(Failure::Action action, List list, const QString &reason)
 {
-    return { action, list, QDir::toNativeSeparators(path(list)), reason };
+    return {action, list, QDir::toNativeSeparators(path(list)), reason};
 }
 
 bool writeAll(QFileDevice &file, QByteArrayView bytes)
@@ -42,8 +42,7 @@ QString folder()
 #ifdef Q_OS_WIN
     return u"C:/"_s;
 #else
-    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation)
-            + u"/vonnerby"_s;
+    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + u"/vonnerby"_s;
 #endif
 }
 
@@ -95,18 +94,18 @@ Opened open(List list)
     if (!file.open(QIODevice::ReadOnly)) {
         Failure f = failure(Failure::Action::Open, list, file.errorString());
         f.missing = !file.exists();
-        return { {}, f };
+        return {{}, f};
     }
     const QByteArray bytes = file.readAll();
     if (file.error() != QFileDevice::NoError)
-        return { {}, failure(Failure::Action::Open, list, file.errorString()) };
-    return { listText(bytes), std::nullopt };
+        return {{}, failure(Failure::Action::Open, list, file.errorString())};
+    return {listText(bytes), std::nullopt};
 }
 
 Created create(List list, QStringView text)
 {
     const auto failed = [list](const QString &reason) {
-        return Created { false, failure(Failure::Action::Create, list, reason) };
+        return Created{false, failure(Failure::Action::Create, list, reason)};
     };
     const QString target = path(list);
     if (QFileInfo::exists(target))
@@ -126,7 +125,7 @@ Created create(List list, QStringView text)
         return failed(reason);
     }
     file.close();
-    return { true, std::nullopt };
+    return {true, std::nullopt};
 }
 
 } // namespace ListFiles

@@ -18,8 +18,8 @@ struct Failure
 
     Action action = Action::Save;
     List list = List::Servers;
-    QString path; // as the system shows it
-    QString reason; // the system's words
+    QString path;         // as the system shows it
+    QString reason;       // the system's words
     bool missing = false; // the file to open does not exist
 };
 

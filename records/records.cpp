@@ -8,29 +8,29 @@ QStringList friendLines(const Friend &entry)
 {
     // The prefixes are the list's own wording, not the panel's labels.
     return {
-        Separator.toString(),
-        u"Name: "_s + entry.name,
-        u"Aim: "_s + entry.aim,
-        u"YIM: "_s + entry.yim,
-        u"MSN: "_s + entry.msn,
-        u"Email: "_s + entry.email,
-        u"Clan: "_s + entry.clan,
-        u"Website: "_s + entry.website,
-        u"Xbl: "_s + entry.xbl,
-        u"Xbc: "_s + entry.xbc,
-        u"Xfire: "_s + entry.xfire,
-        u"Games Friend has: "_s + entry.games,
-        u"Comments: "_s + entry.comments,
+            Separator.toString(),
+            u"Name: "_s + entry.name,
+            u"Aim: "_s + entry.aim,
+            u"YIM: "_s + entry.yim,
+            u"MSN: "_s + entry.msn,
+            u"Email: "_s + entry.email,
+            u"Clan: "_s + entry.clan,
+            u"Website: "_s + entry.website,
+            u"Xbl: "_s + entry.xbl,
+            u"Xbc: "_s + entry.xbc,
+            u"Xfire: "_s + entry.xfire,
+            u"Games Friend has: "_s + entry.games,
+            u"Comments: "_s + entry.comments,
     };
 }
 
 QStringList serverLines(const Server &entry)
 {
-    QStringList lines {
-        Separator.toString(),
-        u"Name: "_s + entry.name,
-        u"IP: "_s + entry.ip,
-        u"Password: "_s + entry.password,
+    QStringList lines{
+            Separator.toString(),
+            u"Name: "_s + entry.name,
+            u"IP: "_s + entry.ip,
+            u"Password: "_s + entry.password,
     };
     if (entry.dedicatedYes)
         lines << u"Dedicated: Yes"_s;

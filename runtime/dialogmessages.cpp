@@ -38,7 +38,9 @@ QMessageBox::ButtonRole role(Choice choice)
 
 } // namespace
 
-DialogMessages::DialogMessages(QWidget *parent) : m_parent(parent) { }
+DialogMessages::DialogMessages(QWidget *parent)
+    : m_parent(parent)
+{ }
 
 void DialogMessages::information(const QString &prompt, const QString &title)
 {
@@ -50,8 +52,9 @@ void DialogMessages::information(const QString &prompt, const QString &title)
 
 void DialogMessages::error(const QString &text)
 {
-    QMessageBox box(QMessageBox::Critical, QCoreApplication::translate("DialogMessages", "Vonnerby"),
-                    text, QMessageBox::NoButton, m_parent);
+    QMessageBox box(QMessageBox::Critical,
+                    QCoreApplication::translate("DialogMessages", "Vonnerby"), text,
+                    QMessageBox::NoButton, m_parent);
     box.setTextFormat(Qt::PlainText);
     QPushButton *ok = box.addButton(QCoreApplication::translate("DialogMessages", "&OK"),
                                     QMessageBox::AcceptRole);

@@ -51,7 +51,10 @@ QAbstractButton *button(QWidget *control)
 
 } // namespace
 
-Form::Form(QWidget &window, Messages &messages) : m_window(window), m_messages(messages) { }
+Form::Form(QWidget &window, Messages &messages)
+    : m_window(window)
+    , m_messages(messages)
+{ }
 
 QWidget *Form::control(const QString &name) const
 {

@@ -6,9 +6,9 @@ using namespace Qt::Literals::StringLiterals;
 
 namespace {
 
-const char *const FriendFields[] = { "txtname", "txtaim",     "txtyim", "txtmsn",
-                                     "txtemail", "txtclan",   "txtwebsite", "txtxbl",
-                                     "txtxbc",  "txtxfire",   "txtgames", "txtcomments" };
+const char *const FriendFields[] = {"txtname",  "txtaim",   "txtyim",     "txtmsn",
+                                    "txtemail", "txtclan",  "txtwebsite", "txtxbl",
+                                    "txtxbc",   "txtxfire", "txtgames",   "txtcomments"};
 
 QString emptyFriend()
 {
@@ -158,7 +158,7 @@ void TestEntryRecords::newClearsEveryFieldAndNothingElse()
     for (const char *field : FriendFields)
         w->type(field, u"x"_s);
     w->type("txtgames", u"\ny"_s);
-    for (const char *field : { "txtsname", "txtip", "txtpass", "txtnotes" })
+    for (const char *field : {"txtsname", "txtip", "txtpass", "txtnotes"})
         w->type(field, u"z"_s);
     w->click("optno");
     w->click("cmd1");
@@ -169,11 +169,11 @@ void TestEntryRecords::newClearsEveryFieldAndNothingElse()
 
     w->trigger("mnunew");
 
-    for (const char *field : { "txtname", "txtaim", "txtyim", "txtmsn", "txtemail", "txtclan",
-                               "txtwebsite", "txtxbl", "txtxbc", "txtxfire", "txtsname", "txtip",
-                               "txtpass" })
+    for (const char *field :
+         {"txtname", "txtaim", "txtyim", "txtmsn", "txtemail", "txtclan", "txtwebsite", "txtxbl",
+          "txtxbc", "txtxfire", "txtsname", "txtip", "txtpass"})
         QVERIFY2(w->find<QLineEdit>(field)->text().isEmpty(), field);
-    for (const char *box : { "txtgames", "txtcomments", "txtnotes" })
+    for (const char *box : {"txtgames", "txtcomments", "txtnotes"})
         QVERIFY2(w->find<QPlainTextEdit>(box)->document()->isEmpty(), box);
     QVERIFY(!w->find<QRadioButton>("optyes")->isChecked());
     QVERIFY(!w->find<QRadioButton>("optno")->isChecked());

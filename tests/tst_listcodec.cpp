@@ -38,8 +38,8 @@ void TestListCodec::existingSingleByteFilesReadAsBefore_data()
     QTest::newRow("ascii") << QByteArray("------\r\nName: x") << u"------\r\nName: x"_s;
     QTest::newRow("euro, nbsp, e-acute") << QByteArray("\x80\xA0\xE9") << u"€\u00a0é"_s;
     QTest::newRow("undefined byte") << QByteArray("a\x81z") << u"a\u0081z"_s;
-    QTest::newRow("trailing blank lines") << QByteArray("Clan: \xC4\r\n\r\n\r\n")
-                                          << u"Clan: Ä\r\n\r\n\r\n"_s;
+    QTest::newRow("trailing blank lines")
+            << QByteArray("Clan: \xC4\r\n\r\n\r\n") << u"Clan: Ä\r\n\r\n\r\n"_s;
 }
 
 void TestListCodec::existingSingleByteFilesReadAsBefore()
@@ -56,7 +56,9 @@ void TestListCodec::textRoundTrips_data()
     QTest::addColumn<QString>("text");
     QTest::addColumn<QByteArray>("bytes");
     QTest::newRow("empty") << QString() << QByteArray();
-    QTest::newRow("windows-1252") << u"Zoë €5"_s << QByteArray("Zo\xEB \x80" "5");
+    QTest::newRow("windows-1252") << u"Zoë €5"_s
+                                  << QByteArray("Zo\xEB \x80"
+                                                "5");
     QTest::newRow("cyrillic") << u"Ж"_s << QByteArray("\xD0\x96");
     QTest::newRow("emoji") << u"😀"_s << QByteArray("\xF0\x9F\x98\x80");
     QTest::newRow("nul") << u"a\0b"_s << QByteArray("a\0b", 3);
@@ -78,7 +80,7 @@ void TestListCodec::textRoundTrips()
 void TestListCodec::anyBytesDecodeStably()
 {
     // Invalid UTF-8, lone surrogates' bytes, a mark before junk, random bytes.
-    QList<QByteArray> samples { "\xC3", "\xED\xA0\x80", "\xEF\xBB\xBF\xFF", "\xFF\xFE", "\x81\x8D" };
+    QList<QByteArray> samples{"\xC3", "\xED\xA0\x80", "\xEF\xBB\xBF\xFF", "\xFF\xFE", "\x81\x8D"};
     quint32 seed = 12345;
     for (int n = 0; n < 200; ++n) {
         QByteArray random;
@@ -106,7 +108,7 @@ void TestListCodec::fileFormat()
     QCOMPARE(ListFiles::listText("a\n"), u"a\n"_s);
     QCOMPARE(ListFiles::listText(""), QString());
     QCOMPARE(ListFiles::listText("\r\n"), QString());
-    for (const QString &text : { u""_s, u"x\r\n"_s, u"\r\n\r\n"_s, u"Ж\r\n"_s })
+    for (const QString &text : {u""_s, u"x\r\n"_s, u"\r\n\r\n"_s, u"Ж\r\n"_s})
         QCOMPARE(ListFiles::listText(ListFiles::fileBytes(text)), text);
 }
 

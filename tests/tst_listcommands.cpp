@@ -234,8 +234,7 @@ void TestListCommands::openWithMissingFiles()
     w->trigger("mnuopen");
     QCOMPARE(w->list("txtserver"), u"from file"_s);
     QCOMPARE(w->list("txtfriends"), u"friends on screen"_s);
-    QVERIFY(w->messages->shown.last().text.contains(
-            QDir::toNativeSeparators(path(List::Friends))));
+    QVERIFY(w->messages->shown.last().text.contains(QDir::toNativeSeparators(path(List::Friends))));
 }
 
 void TestListCommands::saveStopsAtFailingFriendsFile()
@@ -265,7 +264,7 @@ void TestListCommands::closeAsksOnlyAboutUnsavedChanges()
     w->typeAtEnd("txtserver", u"x"_s);
     QTest::keyClick(w->find("txtserver"), Qt::Key_Backspace);
     w->type("txtname", u"fields are not lists"_s);
-    QVERIFY(w->window->close()); // typed and taken back
+    QVERIFY(w->window->close());            // typed and taken back
     QCOMPARE(w->messages->shown.size(), 1); // "File Saved!" only
 }
 
@@ -277,7 +276,7 @@ void TestListCommands::closeAnswers()
     QCOMPARE(w->messages->shown.last().kind, Kind::Question);
     QVERIFY(w->messages->shown.last().text.contains(u"server list"_s));
     QCOMPARE(w->messages->shown.last().choices,
-             (QList<Choice> { Choice::Save, Choice::Discard, Choice::Cancel }));
+             (QList<Choice>{Choice::Save, Choice::Discard, Choice::Cancel}));
     QVERIFY(w->window->isVisible());
 
     // Save that fails keeps the window open.
@@ -307,7 +306,7 @@ void TestListCommands::openAsksBeforeReplacingUnsavedLists()
     w->messages->answers << Choice::Cancel;
     w->trigger("mnuopen");
     QCOMPARE(w->messages->shown.size(), 1);
-    QCOMPARE(w->messages->shown[0].choices, (QList<Choice> { Choice::Replace, Choice::Cancel }));
+    QCOMPARE(w->messages->shown[0].choices, (QList<Choice>{Choice::Replace, Choice::Cancel}));
     QVERIFY(w->list("txtfriends").startsWith(u"\r\n------"_s));
 
     w->messages->answers << Choice::Replace;

@@ -76,7 +76,7 @@ void TestListFiles::saveWritesOwnerOnlyFilesAndKeepsExistingPermissions()
     QCOMPARE(read(servers), QByteArray("\r\n"));
     QCOMPARE(QFile::permissions(servers), shared);
     // Nothing but the list files is left behind.
-    QCOMPARE(QDir(ListFiles::folder()).entryList(QDir::Files), QStringList { u"vyserver.txt"_s });
+    QCOMPARE(QDir(ListFiles::folder()).entryList(QDir::Files), QStringList{u"vyserver.txt"_s});
 }
 
 void TestListFiles::saveFailureLeavesTheOldFile()
@@ -84,7 +84,7 @@ void TestListFiles::saveFailureLeavesTheOldFile()
     QVERIFY(!ListFiles::save(List::Friends, u"saved before"));
     // A file size limit makes the disk "full" after a few bytes, even for root.
     std::signal(SIGXFSZ, SIG_IGN);
-    rlimit old {};
+    rlimit old{};
     getrlimit(RLIMIT_FSIZE, &old);
     rlimit small = old;
     small.rlim_cur = 4096;
@@ -97,7 +97,7 @@ void TestListFiles::saveFailureLeavesTheOldFile()
     QCOMPARE(failure->path, QDir::toNativeSeparators(ListFiles::path(List::Friends)));
     QVERIFY(!failure->reason.isEmpty());
     QCOMPARE(read(ListFiles::path(List::Friends)), QByteArray("saved before\r\n"));
-    QCOMPARE(QDir(ListFiles::folder()).entryList(QDir::Files), QStringList { u"vyfriends.txt"_s });
+    QCOMPARE(QDir(ListFiles::folder()).entryList(QDir::Files), QStringList{u"vyfriends.txt"_s});
 }
 
 void TestListFiles::unusableFolder()
@@ -109,7 +109,8 @@ void TestListFiles::unusableFolder()
     const auto saved = ListFiles::save(List::Servers, u"x");
     QVERIFY(saved);
     QVERIFY(!saved->missing);
-    QVERIFY2(saved->reason.contains(u"directory"_s, Qt::CaseInsensitive), qPrintable(saved->reason));
+    QVERIFY2(saved->reason.contains(u"directory"_s, Qt::CaseInsensitive),
+             qPrintable(saved->reason));
     const auto created = ListFiles::create(List::Servers, u"Text1");
     QVERIFY(created.failure);
     QVERIFY(!created.written);
@@ -121,7 +122,7 @@ void TestListFiles::unusableFolder()
 
 void TestListFiles::openReadsWhatSaveWrote()
 {
-    for (const QString &text : { u"------\r\nName: x"_s, u"\r\n\r\n"_s, u"Ж\u00a0😀\0"_s }) {
+    for (const QString &text : {u"------\r\nName: x"_s, u"\r\n\r\n"_s, u"Ж\u00a0😀\0"_s}) {
         QVERIFY(!ListFiles::save(List::Friends, text));
         const auto opened = ListFiles::open(List::Friends);
         QVERIFY(!opened.failure);

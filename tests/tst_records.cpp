@@ -19,14 +19,23 @@ private slots:
 
 void TestRecords::friendRecordTakesEveryFieldVerbatim()
 {
-    Records::Friend f { u" Ann "_s, u"aim"_s, u"yim"_s, u"msn"_s, u"a@b.c"_s, u"[CLN]"_s,
-                        u"http://x"_s, u"xbl"_s, u"xbc"_s, u"fire"_s,
-                        u"Halo\r\nDoom"_s, u"<b>&amp;</b>\u00a0"_s };
-    const QStringList expected {
-        u"------"_s, u"Name:  Ann "_s, u"Aim: aim"_s, u"YIM: yim"_s, u"MSN: msn"_s,
-        u"Email: a@b.c"_s, u"Clan: [CLN]"_s, u"Website: http://x"_s, u"Xbl: xbl"_s,
-        u"Xbc: xbc"_s, u"Xfire: fire"_s, u"Games Friend has: Halo\r\nDoom"_s,
-        u"Comments: <b>&amp;</b>\u00a0"_s,
+    Records::Friend f{u" Ann "_s, u"aim"_s,   u"yim"_s,          u"msn"_s,
+                      u"a@b.c"_s, u"[CLN]"_s, u"http://x"_s,     u"xbl"_s,
+                      u"xbc"_s,   u"fire"_s,  u"Halo\r\nDoom"_s, u"<b>&amp;</b>\u00a0"_s};
+    const QStringList expected{
+            u"------"_s,
+            u"Name:  Ann "_s,
+            u"Aim: aim"_s,
+            u"YIM: yim"_s,
+            u"MSN: msn"_s,
+            u"Email: a@b.c"_s,
+            u"Clan: [CLN]"_s,
+            u"Website: http://x"_s,
+            u"Xbl: xbl"_s,
+            u"Xbc: xbc"_s,
+            u"Xfire: fire"_s,
+            u"Games Friend has: Halo\r\nDoom"_s,
+            u"Comments: <b>&amp;</b>\u00a0"_s,
     };
     QCOMPARE(Records::friendLines(f), expected);
 }
@@ -45,11 +54,10 @@ void TestRecords::serverRecord_data()
     QTest::addColumn<bool>("no");
     QTest::addColumn<QStringList>("dedicated");
     QTest::newRow("neither") << false << false << QStringList();
-    QTest::newRow("yes") << true << false << QStringList { u"Dedicated: Yes"_s };
-    QTest::newRow("no") << false << true << QStringList { u"Dedicated: No"_s };
+    QTest::newRow("yes") << true << false << QStringList{u"Dedicated: Yes"_s};
+    QTest::newRow("no") << false << true << QStringList{u"Dedicated: No"_s};
     // Two separate tests in a fixed order, should both ever be set.
-    QTest::newRow("both") << true << true
-                          << QStringList { u"Dedicated: Yes"_s, u"Dedicated: No"_s };
+    QTest::newRow("both") << true << true << QStringList{u"Dedicated: Yes"_s, u"Dedicated: No"_s};
 }
 
 void TestRecords::serverRecord()
@@ -57,10 +65,10 @@ void TestRecords::serverRecord()
     QFETCH(bool, yes);
     QFETCH(bool, no);
     QFETCH(QStringList, dedicated);
-    const Records::Server s { u"Box"_s, u"10.0.0.1:27015"_s, u"p w"_s, yes, no, u"a\r\nb"_s };
-    const QStringList expected = QStringList { u"------"_s, u"Name: Box"_s,
-                                               u"IP: 10.0.0.1:27015"_s, u"Password: p w"_s }
-            + dedicated + QStringList { u"Comments: a\r\nb"_s };
+    const Records::Server s{u"Box"_s, u"10.0.0.1:27015"_s, u"p w"_s, yes, no, u"a\r\nb"_s};
+    const QStringList expected =
+            QStringList{u"------"_s, u"Name: Box"_s, u"IP: 10.0.0.1:27015"_s, u"Password: p w"_s}
+            + dedicated + QStringList{u"Comments: a\r\nb"_s};
     QCOMPARE(Records::serverLines(s), expected);
 }
 
@@ -69,7 +77,7 @@ void TestRecords::appendedTextEqualsAppendingEachLine()
     Records::Friend named;
     named.name = u"x"_s;
     const QStringList lines = Records::friendLines(named);
-    for (const QString &start : { QString(), u"typed by hand"_s, u"ends in a break\r\n"_s }) {
+    for (const QString &start : {QString(), u"typed by hand"_s, u"ends in a break\r\n"_s}) {
         QString appended = start;
         for (const QString &line : lines)
             appended = Records::appendLine(appended, line);

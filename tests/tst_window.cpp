@@ -75,49 +75,49 @@ void TestWindow::controls_data()
     };
     // The form's own table, in twips.
     const Row rows[] = {
-        { "Frame1", "QGroupBox", "Form1", "Player", 120, 120, 2895, 8895 },
-        { "Label1", "QLabel", "Frame1", "Name", 120, 240, 2655, 255 },
-        { "txtname", "QLineEdit", "Frame1", "", 120, 480, 2655, 285 },
-        { "Label2", "QLabel", "Frame1", "AIM", 120, 840, 2655, 255 },
-        { "txtaim", "QLineEdit", "Frame1", "", 120, 1080, 2655, 285 },
-        { "Label3", "QLabel", "Frame1", "YIM", 120, 1440, 2655, 255 },
-        { "txtyim", "QLineEdit", "Frame1", "", 120, 1680, 2655, 285 },
-        { "Label4", "QLabel", "Frame1", "MSN", 120, 2040, 2655, 255 },
-        { "txtmsn", "QLineEdit", "Frame1", "", 120, 2280, 2655, 285 },
-        { "Label5", "QLabel", "Frame1", "Email", 120, 2640, 2655, 255 },
-        { "txtemail", "QLineEdit", "Frame1", "", 120, 2880, 2655, 285 },
-        { "Label6", "QLabel", "Frame1", "Clan", 120, 3240, 2655, 255 },
-        { "txtclan", "QLineEdit", "Frame1", "", 120, 3480, 2655, 285 },
-        { "Label7", "QLabel", "Frame1", "Website", 120, 3840, 2655, 255 },
-        { "txtwebsite", "QLineEdit", "Frame1", "", 120, 4080, 2655, 285 },
-        { "Label8", "QLabel", "Frame1", "XBL Gamertag", 120, 4440, 2655, 255 },
-        { "txtxbl", "QLineEdit", "Frame1", "", 120, 4680, 2655, 285 },
-        { "Label9", "QLabel", "Frame1", "XBC Gamertag", 120, 5040, 2655, 255 },
-        { "txtxbc", "QLineEdit", "Frame1", "", 120, 5280, 2655, 285 },
-        { "Label10", "QLabel", "Frame1", "Xfire", 120, 5640, 2655, 255 },
-        { "txtxfire", "QLineEdit", "Frame1", "", 120, 5880, 2655, 285 },
-        { "Label11", "QLabel", "Frame1", "Games player has:", 120, 6240, 2655, 255 },
-        { "txtgames", "QPlainTextEdit", "Frame1", "", 120, 6480, 2655, 615 },
-        { "Label12", "QLabel", "Frame1", "Comments:", 120, 7200, 2655, 255 },
-        { "txtcomments", "QPlainTextEdit", "Frame1", "", 120, 7440, 2655, 615 },
-        { "cmd1", "QPushButton", "Frame1", "Add friend", 480, 8160, 1935, 495 },
-        { "Frame2", "QGroupBox", "Form1", "Server", 3240, 120, 3015, 5295 },
-        { "Label13", "QLabel", "Frame2", "Name", 120, 240, 2655, 255 },
-        { "txtsname", "QLineEdit", "Frame2", "", 120, 480, 2775, 285 },
-        { "Label14", "QLabel", "Frame2", "IP", 120, 840, 2775, 255 },
-        { "txtip", "QLineEdit", "Frame2", "", 120, 1080, 2775, 285 },
-        { "Label15", "QLabel", "Frame2", "Password", 120, 1440, 2775, 255 },
-        { "txtpass", "QLineEdit", "Frame2", "", 120, 1680, 2775, 285 },
-        { "Label16", "QLabel", "Frame2", "Dedicated", 120, 2040, 2775, 255 },
-        { "optyes", "QRadioButton", "Frame2", "Yes", 120, 2280, 1455, 255 },
-        { "optno", "QRadioButton", "Frame2", "No", 840, 2280, 1335, 255 },
-        { "Label17", "QLabel", "Frame2", "Comments", 120, 2640, 2775, 255 },
-        { "txtnotes", "QPlainTextEdit", "Frame2", "", 120, 2880, 2775, 1455 },
-        { "Command1", "QPushButton", "Frame2", "Add Server", 480, 4560, 2055, 495 },
-        { "SSTab1", "QTabWidget", "Form1", "", 3240, 5520, 3015, 3495 },
-        { "txtfriends", "QPlainTextEdit", "SSTab1", "", 120, 480, 2775, 2775 },
-        { "txtserver", "QPlainTextEdit", "SSTab1", "", 120, 480, 2775, 2775 },
-        { "txt1", "QLineEdit", "Form1", "Text1", 3240, 9240, 855, 285 },
+            {"Frame1", "QGroupBox", "Form1", "Player", 120, 120, 2895, 8895},
+            {"Label1", "QLabel", "Frame1", "Name", 120, 240, 2655, 255},
+            {"txtname", "QLineEdit", "Frame1", "", 120, 480, 2655, 285},
+            {"Label2", "QLabel", "Frame1", "AIM", 120, 840, 2655, 255},
+            {"txtaim", "QLineEdit", "Frame1", "", 120, 1080, 2655, 285},
+            {"Label3", "QLabel", "Frame1", "YIM", 120, 1440, 2655, 255},
+            {"txtyim", "QLineEdit", "Frame1", "", 120, 1680, 2655, 285},
+            {"Label4", "QLabel", "Frame1", "MSN", 120, 2040, 2655, 255},
+            {"txtmsn", "QLineEdit", "Frame1", "", 120, 2280, 2655, 285},
+            {"Label5", "QLabel", "Frame1", "Email", 120, 2640, 2655, 255},
+            {"txtemail", "QLineEdit", "Frame1", "", 120, 2880, 2655, 285},
+            {"Label6", "QLabel", "Frame1", "Clan", 120, 3240, 2655, 255},
+            {"txtclan", "QLineEdit", "Frame1", "", 120, 3480, 2655, 285},
+            {"Label7", "QLabel", "Frame1", "Website", 120, 3840, 2655, 255},
+            {"txtwebsite", "QLineEdit", "Frame1", "", 120, 4080, 2655, 285},
+            {"Label8", "QLabel", "Frame1", "XBL Gamertag", 120, 4440, 2655, 255},
+            {"txtxbl", "QLineEdit", "Frame1", "", 120, 4680, 2655, 285},
+            {"Label9", "QLabel", "Frame1", "XBC Gamertag", 120, 5040, 2655, 255},
+            {"txtxbc", "QLineEdit", "Frame1", "", 120, 5280, 2655, 285},
+            {"Label10", "QLabel", "Frame1", "Xfire", 120, 5640, 2655, 255},
+            {"txtxfire", "QLineEdit", "Frame1", "", 120, 5880, 2655, 285},
+            {"Label11", "QLabel", "Frame1", "Games player has:", 120, 6240, 2655, 255},
+            {"txtgames", "QPlainTextEdit", "Frame1", "", 120, 6480, 2655, 615},
+            {"Label12", "QLabel", "Frame1", "Comments:", 120, 7200, 2655, 255},
+            {"txtcomments", "QPlainTextEdit", "Frame1", "", 120, 7440, 2655, 615},
+            {"cmd1", "QPushButton", "Frame1", "Add friend", 480, 8160, 1935, 495},
+            {"Frame2", "QGroupBox", "Form1", "Server", 3240, 120, 3015, 5295},
+            {"Label13", "QLabel", "Frame2", "Name", 120, 240, 2655, 255},
+            {"txtsname", "QLineEdit", "Frame2", "", 120, 480, 2775, 285},
+            {"Label14", "QLabel", "Frame2", "IP", 120, 840, 2775, 255},
+            {"txtip", "QLineEdit", "Frame2", "", 120, 1080, 2775, 285},
+            {"Label15", "QLabel", "Frame2", "Password", 120, 1440, 2775, 255},
+            {"txtpass", "QLineEdit", "Frame2", "", 120, 1680, 2775, 285},
+            {"Label16", "QLabel", "Frame2", "Dedicated", 120, 2040, 2775, 255},
+            {"optyes", "QRadioButton", "Frame2", "Yes", 120, 2280, 1455, 255},
+            {"optno", "QRadioButton", "Frame2", "No", 840, 2280, 1335, 255},
+            {"Label17", "QLabel", "Frame2", "Comments", 120, 2640, 2775, 255},
+            {"txtnotes", "QPlainTextEdit", "Frame2", "", 120, 2880, 2775, 1455},
+            {"Command1", "QPushButton", "Frame2", "Add Server", 480, 4560, 2055, 495},
+            {"SSTab1", "QTabWidget", "Form1", "", 3240, 5520, 3015, 3495},
+            {"txtfriends", "QPlainTextEdit", "SSTab1", "", 120, 480, 2775, 2775},
+            {"txtserver", "QPlainTextEdit", "SSTab1", "", 120, 480, 2775, 2775},
+            {"txt1", "QLineEdit", "Form1", "Text1", 3240, 9240, 855, 285},
     };
     for (const Row &r : rows)
         QTest::newRow(r.name) << QString::fromLatin1(r.kind) << QString::fromLatin1(r.container)
@@ -135,8 +135,8 @@ void TestWindow::controls()
     QWidget *control = w->find(QTest::currentDataTag());
     QVERIFY2(control->inherits(kind.toLatin1()), control->metaObject()->className());
     // The form's client area is the main window's central widget, below the menu bar.
-    QWidget *expectedContainer = container == u"Form1"_s ? w->window->centralWidget()
-                                                         : w->find(container.toLatin1());
+    QWidget *expectedContainer =
+            container == u"Form1"_s ? w->window->centralWidget() : w->find(container.toLatin1());
     QVERIFY(expectedContainer->isAncestorOf(control));
     QCOMPARE(caption, captionOf(control));
     const QRect pixels(twips.left() / 15, twips.top() / 15, twips.width() / 15,
@@ -181,14 +181,14 @@ void TestWindow::windowHasFixedClientSize()
 
 void TestWindow::startState()
 {
-    for (const char *field : { "txtname", "txtaim", "txtyim", "txtmsn", "txtemail", "txtclan",
-                               "txtwebsite", "txtxbl", "txtxbc", "txtxfire", "txtsname", "txtip",
-                               "txtpass" }) {
+    for (const char *field :
+         {"txtname", "txtaim", "txtyim", "txtmsn", "txtemail", "txtclan", "txtwebsite", "txtxbl",
+          "txtxbc", "txtxfire", "txtsname", "txtip", "txtpass"}) {
         QVERIFY(w->find<QLineEdit>(field)->text().isEmpty());
         QCOMPARE(w->find<QLineEdit>(field)->echoMode(), QLineEdit::Normal);
         QCOMPARE(w->find<QLineEdit>(field)->maxLength(), 32767);
     }
-    for (const char *box : { "txtgames", "txtcomments", "txtnotes", "txtfriends", "txtserver" })
+    for (const char *box : {"txtgames", "txtcomments", "txtnotes", "txtfriends", "txtserver"})
         QVERIFY(w->find<QPlainTextEdit>(box)->document()->isEmpty());
     QVERIFY(!w->find<QRadioButton>("optyes")->isChecked());
     QVERIFY(!w->find<QRadioButton>("optno")->isChecked());
@@ -201,7 +201,7 @@ void TestWindow::startState()
 
 void TestWindow::multiLineBoxes()
 {
-    for (const char *name : { "txtgames", "txtcomments", "txtnotes", "txtfriends", "txtserver" }) {
+    for (const char *name : {"txtgames", "txtcomments", "txtnotes", "txtfriends", "txtserver"}) {
         auto *box = w->find<QPlainTextEdit>(name);
         QCOMPARE(box->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
         QCOMPARE(box->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
@@ -213,12 +213,12 @@ void TestWindow::multiLineBoxes()
 
 void TestWindow::tabOrder()
 {
-    const QStringList expected {
-        u"txtaim"_s,     u"txtyim"_s,      u"txtmsn"_s,     u"txtemail"_s,   u"txtclan"_s,
-        u"txtwebsite"_s, u"txtxbl"_s,      u"txtxbc"_s,     u"txtxfire"_s,   u"txtgames"_s,
-        u"txtcomments"_s, u"cmd1"_s,       u"txtsname"_s,   u"txtip"_s,      u"txtpass"_s,
-        u"optyes"_s,     u"txtnotes"_s,   u"Command1"_s,   u"SSTab1"_s,
-        u"txtfriends"_s, u"txtname"_s,
+    const QStringList expected{
+            u"txtaim"_s,      u"txtyim"_s,   u"txtmsn"_s,   u"txtemail"_s, u"txtclan"_s,
+            u"txtwebsite"_s,  u"txtxbl"_s,   u"txtxbc"_s,   u"txtxfire"_s, u"txtgames"_s,
+            u"txtcomments"_s, u"cmd1"_s,     u"txtsname"_s, u"txtip"_s,    u"txtpass"_s,
+            u"optyes"_s,      u"txtnotes"_s, u"Command1"_s, u"SSTab1"_s,   u"txtfriends"_s,
+            u"txtname"_s,
     };
     QStringList visited;
     for (qsizetype i = 0; i < expected.size(); ++i) {
@@ -248,8 +248,10 @@ void TestWindow::keys()
     QCOMPARE(w->find<QPlainTextEdit>("txtgames")->blockCount(), 2);
     QTest::keyClick(w->find("txtnotes"), Qt::Key_Return, Qt::ShiftModifier);
     QCOMPARE(w->find<QPlainTextEdit>("txtnotes")->blockCount(), 2);
-    QVERIFY(!w->find<QPlainTextEdit>("txtnotes")->document()->toRawText().contains(
-            QChar::LineSeparator));
+    QVERIFY(!w->find<QPlainTextEdit>("txtnotes")
+                     ->document()
+                     ->toRawText()
+                     .contains(QChar::LineSeparator));
     // Enter in a single-line field triggers nothing either.
     QTest::keyClick(w->find("txtname"), Qt::Key_Return);
     QVERIFY(w->find<QPlainTextEdit>("txtfriends")->document()->isEmpty());
@@ -282,12 +284,12 @@ void TestWindow::menus()
     QCOMPARE(top[1]->text(), u"Options"_s);
     QCOMPARE(top[1]->objectName(), u"mnuoptions"_s);
 
-    const QList<QPair<QString, QString>> file { { u"mnunew"_s, u"New"_s },
-                                                { u"mnuopen"_s, u"Open"_s },
-                                                { u"mnusave"_s, u"Save"_s },
-                                                { u"mnuexit"_s, u"Exit"_s } };
-    const QList<QPair<QString, QString>> options { { u"mnucreate"_s, u"Create Nesacary Items"_s },
-                                                   { u"mnuabout"_s, u"About"_s } };
+    const QList<QPair<QString, QString>> file{{u"mnunew"_s, u"New"_s},
+                                              {u"mnuopen"_s, u"Open"_s},
+                                              {u"mnusave"_s, u"Save"_s},
+                                              {u"mnuexit"_s, u"Exit"_s}};
+    const QList<QPair<QString, QString>> options{{u"mnucreate"_s, u"Create Nesacary Items"_s},
+                                                 {u"mnuabout"_s, u"About"_s}};
     const auto check = [](QMenu *menu, const QList<QPair<QString, QString>> &items) {
         const QList<QAction *> actions = menu->actions();
         QCOMPARE(actions.size(), items.size());

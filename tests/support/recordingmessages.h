@@ -23,12 +23,12 @@ public:
 
     void information(const QString &prompt, const QString &title) override
     {
-        shown.append({ Kind::Information, prompt, title, {} });
+        shown.append({Kind::Information, prompt, title, {}});
     }
-    void error(const QString &text) override { shown.append({ Kind::Error, text, {}, {} }); }
+    void error(const QString &text) override { shown.append({Kind::Error, text, {}, {}}); }
     Choice ask(const Question &question) override
     {
-        shown.append({ Kind::Question, question.text, question.title, question.choices });
+        shown.append({Kind::Question, question.text, question.title, question.choices});
         return answers.isEmpty() ? Choice::Cancel : answers.takeFirst();
     }
 };
