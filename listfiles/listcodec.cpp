@@ -31,26 +31,17 @@ std::optional<char> toWindows1252(char16_t c)
     return char(0x80 + (found - HighControls.begin()));
 }
 
-struct SingleByte
+std::optional<QByteArray> encodeWindows1252(QStringView text)
 {
-    QByteArray bytes;
-    bool ascii = true;
-};
-
-std::optional<SingleByte> encodeWindows1252(QStringView text)
-{
-    SingleByte result{QByteArray(text.size(), Qt::Uninitialized)};
-    char *out = result.bytes.data();
-    char16_t high = 0;
+    QByteArray bytes(text.size(), Qt::Uninitialized);
+    char *out = bytes.data();
     for (const QChar c : text) {
         const auto byte = toWindows1252(c.unicode());
         if (!byte)
             return std::nullopt;
-        high |= c.unicode() & 0xFF80;
         *out++ = *byte;
     }
-    result.ascii = high == 0;
-    return result;
+    return bytes;
 }
 
 bool isUtf8(QByteArrayView bytes)
@@ -100,14 +91,32 @@ QString decode(QByteArrayView bytes)
 
 QByteArray encode(QStringView text)
 {
-    auto single = encodeWindows1252(text);
-    if (!single)
-        return encodeUtf8(text);
-    // Single-byte text that happens to form UTF-8 (such as "Ã©") would read back as other
-    // characters; beyond ASCII, only bytes that are not UTF-8 come back as windows-1252.
-    if (single->ascii || (!single->bytes.startsWith(Utf8Bom) && !isUtf8(single->bytes)))
-        return single->bytes;
-    return encodeUtf8(text);
+    QByteArray bytes;
+    encode(text, [&bytes](QByteArrayView piece) {
+        bytes.append(piece);
+        return true;
+    });
+    return bytes;
+}
+
+bool encode(QStringView text, const std::function<bool(QByteArrayView)> &write)
+{
+    // Most lists are plain ASCII; Qt scans and narrows those with vector instructions, a cache's
+    // worth at a time.
+    if (QtPrivate::isAscii(text)) {
+        constexpr qsizetype Piece = 64 * 1024;
+        for (qsizetype from = 0; from < text.size(); from += Piece) {
+            if (!write(text.sliced(from, std::min(Piece, text.size() - from)).toLatin1()))
+                return false;
+        }
+        return true;
+    }
+    // Beyond ASCII, single bytes that happen to form UTF-8 (such as "Ã©") would read back as
+    // other characters; only bytes that are not UTF-8 come back as windows-1252.
+    const auto single = encodeWindows1252(text);
+    if (single && !single->startsWith(Utf8Bom) && !isUtf8(*single))
+        return write(*single);
+    return write(encodeUtf8(text));
 }
 
 } // namespace ListFiles

@@ -8,6 +8,8 @@
 #include <QString>
 #include <QStringView>
 
+#include <functional>
+
 namespace ListFiles {
 
 // A UTF-8 byte-order mark means UTF-8 (mark dropped); otherwise valid UTF-8 is UTF-8, and
@@ -18,6 +20,10 @@ QString decode(QByteArrayView bytes);
 // byte-order mark only when the text itself starts with U+FEFF (or decode would drop it).
 // Unpaired surrogates are not Unicode and no encoding stores them; they become "?".
 QByteArray encode(QStringView text);
+
+// The same bytes, handed to \a write piece by piece so that a large list needs no second copy
+// in memory. Stops and returns false as soon as \a write does.
+bool encode(QStringView text, const std::function<bool(QByteArrayView)> &write);
 
 // Every byte as its windows-1252 character.
 QString decodeWindows1252(QByteArrayView bytes);

@@ -78,7 +78,8 @@ std::optional<Failure> save(List list, QStringView text)
         return failed(file.errorString());
     if (isNew)
         file.setPermissions(OwnerOnly);
-    if (!writeAll(file, encode(text)) || !writeAll(file, LineEnd)) {
+    const auto write = [&file](QByteArrayView bytes) { return writeAll(file, bytes); };
+    if (!encode(text, write) || !write(LineEnd)) {
         const QString reason = file.errorString();
         file.cancelWriting();
         return failed(reason);

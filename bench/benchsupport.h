@@ -1,0 +1,58 @@
+#pragma once
+
+#include "messages.h"
+#include "records.h"
+
+#include <QElapsedTimer>
+#include <QString>
+
+#include <algorithm>
+#include <vector>
+
+// Messages that nobody has to dismiss.
+class SilentMessages final : public Messages
+{
+public:
+    void information(const QString &, const QString &) override { }
+    void error(const QString &text) override { qFatal("unexpected error: %s", qPrintable(text)); }
+    Choice ask(const Question &) override { return Choice::Discard; }
+};
+
+// A friends list of \a count distinct, realistic records.
+inline QString friendsList(int count)
+{
+    QString list;
+    for (int i = 0; i < count; ++i) {
+        Records::Friend entry;
+        const QString n = QString::number(i);
+        entry.name = QStringLiteral("Player ") + n;
+        entry.aim = QStringLiteral("aim") + n;
+        entry.yim = QStringLiteral("yim") + n;
+        entry.msn = QStringLiteral("msn") + n + QStringLiteral("@example.com");
+        entry.email = QStringLiteral("player") + n + QStringLiteral("@example.org");
+        entry.clan = QStringLiteral("[CLAN]");
+        entry.website = QStringLiteral("www.example.org/") + n;
+        entry.xbl = QStringLiteral("Xbl") + n;
+        entry.xbc = QStringLiteral("Xbc") + n;
+        entry.xfire = QStringLiteral("xf") + n;
+        entry.games = QStringLiteral("Halo 2\r\nQuake III");
+        entry.comments = QStringLiteral("EU, evenings");
+        list += Records::appendedText(Records::friendLines(entry));
+    }
+    return list;
+}
+
+// The median of \a runs timings of \a work, in milliseconds.
+template<typename Work>
+double medianMs(int runs, Work work)
+{
+    std::vector<double> times;
+    for (int i = 0; i < runs; ++i) {
+        QElapsedTimer timer;
+        timer.start();
+        work();
+        times.push_back(double(timer.nsecsElapsed()) / 1e6);
+    }
+    std::sort(times.begin(), times.end());
+    return times[times.size() / 2];
+}

@@ -1,0 +1,50 @@
+// Whatever bytes a list file holds and whatever text a list holds, saving and opening again
+// gives the same text.
+
+#include "listcodec.h"
+#include "listfiles.h"
+
+#include <QString>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+
+namespace {
+
+void require(bool holds)
+{
+    if (!holds)
+        std::abort();
+}
+
+// The input as UTF-16 code units, with unpaired surrogates (not Unicode) made U+FFFD.
+QString unicodeText(const uint8_t *data, size_t size)
+{
+    QString text(qsizetype(size / 2), Qt::Uninitialized);
+    for (qsizetype i = 0; i < text.size(); ++i)
+        text[i] = QChar(char16_t(data[2 * i] | (data[2 * i + 1] << 8)));
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (text[i].isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate())
+            ++i;
+        else if (text[i].isSurrogate())
+            text[i] = QChar::ReplacementCharacter;
+    }
+    return text;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    const QByteArrayView bytes(data, qsizetype(size));
+    const QString decoded = ListFiles::decode(bytes);
+    require(ListFiles::decode(ListFiles::encode(decoded)) == decoded);
+    const QString opened = ListFiles::listText(bytes);
+    require(ListFiles::listText(ListFiles::fileBytes(opened)) == opened);
+
+    const QString text = unicodeText(data, size);
+    require(ListFiles::decode(ListFiles::encode(text)) == text);
+    require(ListFiles::listText(ListFiles::fileBytes(text)) == text);
+    return 0;
+}
