@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Installs the Debian packages that building and running (build) or testing (test) need,
+# only those that are missing. Uses sudo when not run as root.
+set -euo pipefail
+
+build=(cmake ninja-build g++ qt6-base-dev qt6-qpa-plugins fonts-dejavu-core)
+test=("${build[@]}"
+      clang libclang-rt-14-dev   # the fuzz target
+      xvfb xauth xdotool         # the test in a real X window
+      desktop-file-utils appstream dpkg-dev file)   # installed files and the package
+
+case "${1:-}" in
+build) wanted=("${build[@]}") ;;
+test) wanted=("${test[@]}") ;;
+*) echo "usage: $0 build|test" >&2; exit 2 ;;
+esac
+
+missing=()
+for package in "${wanted[@]}"; do
+    dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' \
+        || missing+=("$package")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+as_root=()
+[ "$(id -u)" -eq 0 ] || as_root=(sudo)
+echo "Installing: ${missing[*]}"
+"${as_root[@]}" apt-get update -q
+"${as_root[@]}" env DEBIAN_FRONTEND=noninteractive \
+    apt-get install -y -q --no-install-recommends "${missing[@]}"
