@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Installs the Debian packages that building and running (build) or testing (test) need,
-# only those that are missing. Uses sudo when not run as root.
+# Installs the Debian packages that building and running (build), testing (test) or the
+# README's screenshot (screenshot) need, only those that are missing. Uses sudo when not run as root.
 set -euo pipefail
 
 build=(cmake ninja-build g++ qt6-base-dev qt6-qpa-plugins fonts-dejavu-core)
@@ -9,10 +9,13 @@ test=("${build[@]}"
       xvfb xauth xdotool         # the test in a real X window
       desktop-file-utils appstream dpkg-dev file)   # installed files and the package
 
+screenshot=("${build[@]}" xvfb xauth xdotool imagemagick)
+
 case "${1:-}" in
 build) wanted=("${build[@]}") ;;
 test) wanted=("${test[@]}") ;;
-*) echo "usage: $0 build|test" >&2; exit 2 ;;
+screenshot) wanted=("${screenshot[@]}") ;;
+*) echo "usage: $0 build|test|screenshot" >&2; exit 2 ;;
 esac
 
 missing=()
