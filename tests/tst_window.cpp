@@ -1,5 +1,6 @@
 #include "windowfixture.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QGroupBox>
 #include <QLabel>
@@ -29,6 +30,8 @@ private slots:
     void keys();
     void optionButtonsAreOneGroup();
     void menus();
+    void screenReadersHearTheLabels();
+    void scaledWindowKeepsItsLayout();
 
 private:
     std::unique_ptr<WindowFixture> w;
@@ -45,6 +48,61 @@ void TestWindow::cleanup()
 {
     w.reset();
 }
+
+struct Row
+{
+    const char *name, *kind, *container, *caption;
+    int left, top, width, height;
+
+    QRect pixels() const { return {left / 15, top / 15, width / 15, height / 15}; }
+};
+
+// The form's own table, in twips.
+constexpr Row FormTable[] = {
+        {"Frame1", "QGroupBox", "Form1", "Player", 120, 120, 2895, 8895},
+        {"Label1", "QLabel", "Frame1", "Name", 120, 240, 2655, 255},
+        {"txtname", "QLineEdit", "Frame1", "", 120, 480, 2655, 285},
+        {"Label2", "QLabel", "Frame1", "AIM", 120, 840, 2655, 255},
+        {"txtaim", "QLineEdit", "Frame1", "", 120, 1080, 2655, 285},
+        {"Label3", "QLabel", "Frame1", "YIM", 120, 1440, 2655, 255},
+        {"txtyim", "QLineEdit", "Frame1", "", 120, 1680, 2655, 285},
+        {"Label4", "QLabel", "Frame1", "MSN", 120, 2040, 2655, 255},
+        {"txtmsn", "QLineEdit", "Frame1", "", 120, 2280, 2655, 285},
+        {"Label5", "QLabel", "Frame1", "Email", 120, 2640, 2655, 255},
+        {"txtemail", "QLineEdit", "Frame1", "", 120, 2880, 2655, 285},
+        {"Label6", "QLabel", "Frame1", "Clan", 120, 3240, 2655, 255},
+        {"txtclan", "QLineEdit", "Frame1", "", 120, 3480, 2655, 285},
+        {"Label7", "QLabel", "Frame1", "Website", 120, 3840, 2655, 255},
+        {"txtwebsite", "QLineEdit", "Frame1", "", 120, 4080, 2655, 285},
+        {"Label8", "QLabel", "Frame1", "XBL Gamertag", 120, 4440, 2655, 255},
+        {"txtxbl", "QLineEdit", "Frame1", "", 120, 4680, 2655, 285},
+        {"Label9", "QLabel", "Frame1", "XBC Gamertag", 120, 5040, 2655, 255},
+        {"txtxbc", "QLineEdit", "Frame1", "", 120, 5280, 2655, 285},
+        {"Label10", "QLabel", "Frame1", "Xfire", 120, 5640, 2655, 255},
+        {"txtxfire", "QLineEdit", "Frame1", "", 120, 5880, 2655, 285},
+        {"Label11", "QLabel", "Frame1", "Games player has:", 120, 6240, 2655, 255},
+        {"txtgames", "QPlainTextEdit", "Frame1", "", 120, 6480, 2655, 615},
+        {"Label12", "QLabel", "Frame1", "Comments:", 120, 7200, 2655, 255},
+        {"txtcomments", "QPlainTextEdit", "Frame1", "", 120, 7440, 2655, 615},
+        {"cmd1", "QPushButton", "Frame1", "Add friend", 480, 8160, 1935, 495},
+        {"Frame2", "QGroupBox", "Form1", "Server", 3240, 120, 3015, 5295},
+        {"Label13", "QLabel", "Frame2", "Name", 120, 240, 2655, 255},
+        {"txtsname", "QLineEdit", "Frame2", "", 120, 480, 2775, 285},
+        {"Label14", "QLabel", "Frame2", "IP", 120, 840, 2775, 255},
+        {"txtip", "QLineEdit", "Frame2", "", 120, 1080, 2775, 285},
+        {"Label15", "QLabel", "Frame2", "Password", 120, 1440, 2775, 255},
+        {"txtpass", "QLineEdit", "Frame2", "", 120, 1680, 2775, 285},
+        {"Label16", "QLabel", "Frame2", "Dedicated", 120, 2040, 2775, 255},
+        {"optyes", "QRadioButton", "Frame2", "Yes", 120, 2280, 1455, 255},
+        {"optno", "QRadioButton", "Frame2", "No", 840, 2280, 1335, 255},
+        {"Label17", "QLabel", "Frame2", "Comments", 120, 2640, 2775, 255},
+        {"txtnotes", "QPlainTextEdit", "Frame2", "", 120, 2880, 2775, 1455},
+        {"Command1", "QPushButton", "Frame2", "Add Server", 480, 4560, 2055, 495},
+        {"SSTab1", "QTabWidget", "Form1", "", 3240, 5520, 3015, 3495},
+        {"txtfriends", "QPlainTextEdit", "SSTab1", "", 120, 480, 2775, 2775},
+        {"txtserver", "QPlainTextEdit", "SSTab1", "", 120, 480, 2775, 2775},
+        {"txt1", "QLineEdit", "Form1", "Text1", 3240, 9240, 855, 285},
+};
 
 static QString captionOf(QWidget *widget)
 {
@@ -68,58 +126,7 @@ void TestWindow::controls_data()
     QTest::addColumn<QString>("caption");
     QTest::addColumn<QRect>("twips");
 
-    struct Row
-    {
-        const char *name, *kind, *container, *caption;
-        int left, top, width, height;
-    };
-    // The form's own table, in twips.
-    const Row rows[] = {
-            {"Frame1", "QGroupBox", "Form1", "Player", 120, 120, 2895, 8895},
-            {"Label1", "QLabel", "Frame1", "Name", 120, 240, 2655, 255},
-            {"txtname", "QLineEdit", "Frame1", "", 120, 480, 2655, 285},
-            {"Label2", "QLabel", "Frame1", "AIM", 120, 840, 2655, 255},
-            {"txtaim", "QLineEdit", "Frame1", "", 120, 1080, 2655, 285},
-            {"Label3", "QLabel", "Frame1", "YIM", 120, 1440, 2655, 255},
-            {"txtyim", "QLineEdit", "Frame1", "", 120, 1680, 2655, 285},
-            {"Label4", "QLabel", "Frame1", "MSN", 120, 2040, 2655, 255},
-            {"txtmsn", "QLineEdit", "Frame1", "", 120, 2280, 2655, 285},
-            {"Label5", "QLabel", "Frame1", "Email", 120, 2640, 2655, 255},
-            {"txtemail", "QLineEdit", "Frame1", "", 120, 2880, 2655, 285},
-            {"Label6", "QLabel", "Frame1", "Clan", 120, 3240, 2655, 255},
-            {"txtclan", "QLineEdit", "Frame1", "", 120, 3480, 2655, 285},
-            {"Label7", "QLabel", "Frame1", "Website", 120, 3840, 2655, 255},
-            {"txtwebsite", "QLineEdit", "Frame1", "", 120, 4080, 2655, 285},
-            {"Label8", "QLabel", "Frame1", "XBL Gamertag", 120, 4440, 2655, 255},
-            {"txtxbl", "QLineEdit", "Frame1", "", 120, 4680, 2655, 285},
-            {"Label9", "QLabel", "Frame1", "XBC Gamertag", 120, 5040, 2655, 255},
-            {"txtxbc", "QLineEdit", "Frame1", "", 120, 5280, 2655, 285},
-            {"Label10", "QLabel", "Frame1", "Xfire", 120, 5640, 2655, 255},
-            {"txtxfire", "QLineEdit", "Frame1", "", 120, 5880, 2655, 285},
-            {"Label11", "QLabel", "Frame1", "Games player has:", 120, 6240, 2655, 255},
-            {"txtgames", "QPlainTextEdit", "Frame1", "", 120, 6480, 2655, 615},
-            {"Label12", "QLabel", "Frame1", "Comments:", 120, 7200, 2655, 255},
-            {"txtcomments", "QPlainTextEdit", "Frame1", "", 120, 7440, 2655, 615},
-            {"cmd1", "QPushButton", "Frame1", "Add friend", 480, 8160, 1935, 495},
-            {"Frame2", "QGroupBox", "Form1", "Server", 3240, 120, 3015, 5295},
-            {"Label13", "QLabel", "Frame2", "Name", 120, 240, 2655, 255},
-            {"txtsname", "QLineEdit", "Frame2", "", 120, 480, 2775, 285},
-            {"Label14", "QLabel", "Frame2", "IP", 120, 840, 2775, 255},
-            {"txtip", "QLineEdit", "Frame2", "", 120, 1080, 2775, 285},
-            {"Label15", "QLabel", "Frame2", "Password", 120, 1440, 2775, 255},
-            {"txtpass", "QLineEdit", "Frame2", "", 120, 1680, 2775, 285},
-            {"Label16", "QLabel", "Frame2", "Dedicated", 120, 2040, 2775, 255},
-            {"optyes", "QRadioButton", "Frame2", "Yes", 120, 2280, 1455, 255},
-            {"optno", "QRadioButton", "Frame2", "No", 840, 2280, 1335, 255},
-            {"Label17", "QLabel", "Frame2", "Comments", 120, 2640, 2775, 255},
-            {"txtnotes", "QPlainTextEdit", "Frame2", "", 120, 2880, 2775, 1455},
-            {"Command1", "QPushButton", "Frame2", "Add Server", 480, 4560, 2055, 495},
-            {"SSTab1", "QTabWidget", "Form1", "", 3240, 5520, 3015, 3495},
-            {"txtfriends", "QPlainTextEdit", "SSTab1", "", 120, 480, 2775, 2775},
-            {"txtserver", "QPlainTextEdit", "SSTab1", "", 120, 480, 2775, 2775},
-            {"txt1", "QLineEdit", "Form1", "Text1", 3240, 9240, 855, 285},
-    };
-    for (const Row &r : rows)
+    for (const Row &r : FormTable)
         QTest::newRow(r.name) << QString::fromLatin1(r.kind) << QString::fromLatin1(r.container)
                               << QString::fromLatin1(r.caption)
                               << QRect(r.left, r.top, r.width, r.height);
@@ -303,6 +310,68 @@ void TestWindow::menus()
     };
     check(top[0]->menu(), file);
     check(top[1]->menu(), options);
+}
+
+void TestWindow::screenReadersHearTheLabels()
+{
+    // Each field is its label's buddy and is announced by the label's words, without a colon.
+    for (const Row &row : FormTable) {
+        auto *label = qobject_cast<QLabel *>(w->find(row.name));
+        if (!label || !label->buddy())
+            continue;
+        QString expected = label->text();
+        if (expected.endsWith(u':'))
+            expected.chop(1);
+        QAccessibleInterface *field = QAccessible::queryAccessibleInterface(label->buddy());
+        QVERIFY(field);
+        QCOMPARE(field->text(QAccessible::Name), expected);
+    }
+    QCOMPARE(w->find<QLabel>("Label11")->buddy(), w->find("txtgames"));
+    QCOMPARE(w->find<QLabel>("Label17")->buddy(), w->find("txtnotes"));
+    const auto spoken = [](QWidget *widget) {
+        return QAccessible::queryAccessibleInterface(widget)->text(QAccessible::Name);
+    };
+    QCOMPARE(spoken(w->find("txtgames")), u"Games player has"_s);
+    QCOMPARE(spoken(w->find("txtfriends")), u"Friends"_s);
+    QCOMPARE(spoken(w->find("txtserver")), u"Servers"_s);
+}
+
+void TestWindow::scaledWindowKeepsItsLayout()
+{
+    // Run at QT_SCALE_FACTOR=2 as well: twice the device pixels, the same layout.
+    const qreal scale = qEnvironmentVariableIsSet("QT_SCALE_FACTOR")
+            ? qEnvironmentVariable("QT_SCALE_FACTOR").toDouble()
+            : 1.0;
+    QMainWindow *window = w->window.get();
+    QCOMPARE(window->devicePixelRatio(), scale);
+    QCOMPARE(window->grab().size(), window->size() * scale);
+    QCOMPARE(window->centralWidget()->size(), QSize(428, 613));
+
+    // Only what overlaps in the form's own table overlaps on screen: each label's last pixel
+    // row and its field's first, and the two option buttons.
+    QStringList expected, actual;
+    for (const Row &a : FormTable) {
+        for (const Row &b : FormTable) {
+            if (qstrcmp(a.name, b.name) >= 0 || qstrcmp(a.container, b.container) != 0)
+                continue;
+            const QString pair = QString::fromLatin1(a.name) + u'/' + QString::fromLatin1(b.name);
+            if (a.pixels().intersects(b.pixels()))
+                expected << pair;
+            QWidget *first = w->find(a.name);
+            QWidget *second = w->find(b.name);
+            if (first->isVisible() && second->isVisible()
+                && first->geometry().intersects(second->geometry())
+                && first->parentWidget() == second->parentWidget())
+                actual << pair;
+        }
+    }
+    expected.removeAll(u"txtfriends/txtserver"_s); // never shown together
+    QVERIFY(expected.contains(u"optno/optyes"_s));
+    QCOMPARE(actual, expected);
+
+    // The list box lies below the tab bar, whatever the tab bar's height at this scale.
+    auto *tabs = w->find<QTabWidget>("SSTab1");
+    QVERIFY(w->find("txtfriends")->mapTo(tabs, QPoint()).y() > tabs->tabBar()->geometry().bottom());
 }
 
 QTEST_MAIN(TestWindow)

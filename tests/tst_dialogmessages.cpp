@@ -1,0 +1,107 @@
+#include "dialogmessages.h"
+
+#include <QApplication>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+
+#include <functional>
+
+using namespace Qt::Literals::StringLiterals;
+
+class TestDialogMessages : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void informationIsPlainWithOkOnly();
+    void errorIsCriticalWithMnemonic();
+    void questionButtonsHaveMnemonicsAndEscapeCancels();
+    void questionAnswersWithTheButtonPressed();
+
+private:
+    // Runs \a inspect on the message box once it is up; it must close the box.
+    static void whenShown(const std::function<void(QMessageBox *)> &inspect)
+    {
+        QTimer::singleShot(0, qApp, [inspect] {
+            auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+            if (!box)
+                qFatal("no message box is showing");
+            inspect(box);
+        });
+    }
+    QWidget m_parent;
+};
+
+void TestDialogMessages::informationIsPlainWithOkOnly()
+{
+    DialogMessages messages(&m_parent);
+    bool seen = false;
+    whenShown([&](QMessageBox *box) {
+        seen = box->windowTitle() == u"Saved"_s && box->text() == u"<b>File Saved!</b>"_s
+                && box->textFormat() == Qt::PlainText && box->icon() == QMessageBox::Information
+                && box->standardButtons() == QMessageBox::Ok && box->buttons().size() == 1;
+        QTest::keyClick(box, Qt::Key_Return);
+    });
+    messages.information(u"<b>File Saved!</b>"_s, u"Saved"_s);
+    QVERIFY(seen);
+}
+
+void TestDialogMessages::errorIsCriticalWithMnemonic()
+{
+    DialogMessages messages(&m_parent);
+    bool seen = false;
+    whenShown([&](QMessageBox *box) {
+        seen = box->icon() == QMessageBox::Critical && box->textFormat() == Qt::PlainText
+                && box->text() == u"Could not save"_s && box->buttons().size() == 1
+                && box->buttons().first()->text() == u"&OK"_s;
+        QTest::keyClick(box, Qt::Key_Escape);
+    });
+    messages.error(u"Could not save"_s);
+    QVERIFY(seen);
+}
+
+void TestDialogMessages::questionButtonsHaveMnemonicsAndEscapeCancels()
+{
+    DialogMessages messages(&m_parent);
+    QStringList labels;
+    QString defaultLabel;
+    whenShown([&](QMessageBox *box) {
+        for (QAbstractButton *button : box->buttons())
+            labels << button->text();
+        defaultLabel = box->defaultButton() ? box->defaultButton()->text() : QString();
+        QTest::keyClick(box, Qt::Key_Escape);
+    });
+    const Choice answer = messages.ask({u"Exit"_s,
+                                        u"Unsaved"_s,
+                                        {Choice::Save, Choice::Discard, Choice::Cancel},
+                                        Choice::Save,
+                                        Choice::Cancel});
+    QCOMPARE(answer, Choice::Cancel);
+    labels.sort();
+    QCOMPARE(labels, (QStringList{u"&Cancel"_s, u"&Discard"_s, u"&Save"_s}));
+    QCOMPARE(defaultLabel, u"&Save"_s);
+}
+
+void TestDialogMessages::questionAnswersWithTheButtonPressed()
+{
+    DialogMessages messages(&m_parent);
+    for (const Choice expected : {Choice::Replace, Choice::Cancel}) {
+        whenShown([&](QMessageBox *box) {
+            for (QAbstractButton *button : box->buttons()) {
+                if (button->text() == (expected == Choice::Replace ? u"&Replace"_s : u"&Cancel"_s))
+                    button->click();
+            }
+        });
+        QCOMPARE(messages.ask({u"Open"_s,
+                               u"Replace?"_s,
+                               {Choice::Replace, Choice::Cancel},
+                               Choice::Cancel,
+                               Choice::Cancel}),
+                 expected);
+    }
+}
+
+QTEST_MAIN(TestDialogMessages)
+#include "tst_dialogmessages.moc"
