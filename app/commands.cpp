@@ -203,26 +203,31 @@ bool Commands::saveList(ListFiles::List file, const QString &list, Fingerprint &
 
 QString Commands::describe(const ListFiles::Failure &failure) const
 {
+    // The path on a line of its own, so that a long one does not break mid-sentence.
     const bool servers = failure.list == ListFiles::List::Servers;
+    QString what;
+    QString hint;
     switch (failure.action) {
     case ListFiles::Failure::Action::Save:
-        return (servers ? tr("Could not save the server list to %1:\n%2")
-                        : tr("Could not save the friends list to %1:\n%2"))
-                       .arg(failure.path, failure.reason)
-                + u"\n\n"_s + tr("The lists on screen are unchanged.");
-    case ListFiles::Failure::Action::Open: {
-        QString text = (servers ? tr("Could not open the server list file %1:\n%2")
-                                : tr("Could not open the friends list file %1:\n%2"))
-                               .arg(failure.path, failure.reason);
+        what = servers ? tr("Could not save the server list to")
+                       : tr("Could not save the friends list to");
+        hint = tr("The lists on screen are unchanged, and the file keeps what it held before.");
+        break;
+    case ListFiles::Failure::Action::Open:
+        what = servers ? tr("Could not open the server list file")
+                       : tr("Could not open the friends list file");
         if (failure.missing)
-            text += u"\n\n"_s
-                    + tr("Options, Create Nesacary Items creates the list files for a first run.");
-        return text;
-    }
+            hint = tr("Options, Create Nesacary Items creates the list files for a first run.");
+        break;
     case ListFiles::Failure::Action::Create:
+        what = servers ? tr("Could not create the server list file")
+                       : tr("Could not create the friends list file");
         break;
     }
-    return (servers ? tr("Could not create the server list file %1:\n%2")
-                    : tr("Could not create the friends list file %1:\n%2"))
-            .arg(failure.path, failure.reason);
+    QString text = what + u'\n' + failure.path + u"\n\n"_s + failure.reason;
+    if (!text.endsWith(u'.'))
+        text += u'.';
+    if (!hint.isEmpty())
+        text += u"\n\n"_s + hint;
+    return text;
 }
