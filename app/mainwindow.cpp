@@ -15,6 +15,8 @@
 #include <QMenuBar>
 #include <QPushButton>
 
+#include <limits>
+
 using namespace Qt::Literals::StringLiterals;
 
 namespace {
@@ -37,6 +39,15 @@ Widget *place(Widget *widget, const QString &name, const QRect &geometry)
     widget->setObjectName(name);
     widget->setGeometry(geometry);
     return widget;
+}
+
+// A single-line text box. Qt's default cuts text at 32,767 characters; a text box here takes
+// whatever is typed or pasted.
+QLineEdit *singleLine(const QString &text = {}, QWidget *parent = nullptr)
+{
+    auto *box = new QLineEdit(text, parent);
+    box->setMaxLength(std::numeric_limits<int>::max());
+    return box;
 }
 
 // A caption and the field it names. The field's accessible name is the caption without its
@@ -87,8 +98,9 @@ MainWindow::~MainWindow() = default;
 
 void MainWindow::createHiddenBox(QWidget *client)
 {
-    // Holds the text the list files are created with; never shown, never focused.
-    auto *box = place(new QLineEdit(tr("Text1"), client), u"txt1"_s, twips(3240, 9240, 855, 285));
+    // Holds the text the list files are created with, so it is file content and never translated;
+    // never shown, never focused.
+    auto *box = place(singleLine(u"Text1"_s, client), u"txt1"_s, twips(3240, 9240, 855, 285));
     box->setFocusPolicy(Qt::NoFocus);
     box->hide();
 }
@@ -111,11 +123,11 @@ void MainWindow::createServerPanel(QWidget *client)
 {
     auto *panel =
             place(new QGroupBox(tr("Server"), client), u"Frame2"_s, twips(3240, 120, 3015, 5295));
-    addField(panel, u"Label13"_s, tr("Name"), twips(120, 240, 2655, 255), new QLineEdit,
+    addField(panel, u"Label13"_s, tr("Name"), twips(120, 240, 2655, 255), singleLine(),
              u"txtsname"_s, twips(120, 480, 2775, 285));
-    addField(panel, u"Label14"_s, tr("IP"), twips(120, 840, 2775, 255), new QLineEdit, u"txtip"_s,
+    addField(panel, u"Label14"_s, tr("IP"), twips(120, 840, 2775, 255), singleLine(), u"txtip"_s,
              twips(120, 1080, 2775, 285));
-    addField(panel, u"Label15"_s, tr("Password"), twips(120, 1440, 2775, 255), new QLineEdit,
+    addField(panel, u"Label15"_s, tr("Password"), twips(120, 1440, 2775, 255), singleLine(),
              u"txtpass"_s, twips(120, 1680, 2775, 285));
     place(new QLabel(tr("Dedicated"), panel), u"Label16"_s, twips(120, 2040, 2775, 255));
     // One exclusive group through their shared parent; "No" is created last and lies on top
@@ -138,7 +150,7 @@ void MainWindow::createPlayerPanel(QWidget *client)
         const char *caption;
         const char16_t *name;
     };
-    static constexpr Field singleLine[] = {
+    static constexpr Field lineFields[] = {
             {QT_TR_NOOP("Name"), u"txtname"},        {QT_TR_NOOP("AIM"), u"txtaim"},
             {QT_TR_NOOP("YIM"), u"txtyim"},          {QT_TR_NOOP("MSN"), u"txtmsn"},
             {QT_TR_NOOP("Email"), u"txtemail"},      {QT_TR_NOOP("Clan"), u"txtclan"},
@@ -148,9 +160,9 @@ void MainWindow::createPlayerPanel(QWidget *client)
     // Label-and-field pairs every 600 twips down the panel.
     int top = 240;
     int labelNumber = 1;
-    for (const Field &field : singleLine) {
+    for (const Field &field : lineFields) {
         addField(panel, u"Label%1"_s.arg(labelNumber++), tr(field.caption),
-                 twips(120, top, 2655, 255), new QLineEdit, QString::fromUtf16(field.name),
+                 twips(120, top, 2655, 255), singleLine(), QString::fromUtf16(field.name),
                  twips(120, top + 240, 2655, 285));
         top += 600;
     }

@@ -75,18 +75,13 @@ QString decodeWindows1252(QByteArrayView bytes)
 
 QString decode(QByteArrayView bytes)
 {
-    if (bytes.startsWith(Utf8Bom)) {
-        // Only the one mark goes; a U+FEFF after it is the text's own.
-        QStringDecoder decoder(QStringDecoder::Utf8,
-                               QStringDecoder::Flag::Stateless
-                                       | QStringDecoder::Flag::ConvertInitialBom);
-        return decoder.decode(bytes.sliced(Utf8Bom.size()));
-    }
+    // Only valid UTF-8 is read as UTF-8, mark or no mark: a mark before invalid bytes would
+    // otherwise turn them into U+FFFD, and the next save would lose them.
     QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
     QString text = decoder.decode(bytes);
-    if (!decoder.hasError())
-        return text;
-    return decodeWindows1252(bytes);
+    if (decoder.hasError())
+        return decodeWindows1252(bytes);
+    return text;
 }
 
 QByteArray encode(QStringView text)
@@ -114,7 +109,7 @@ bool encode(QStringView text, const std::function<bool(QByteArrayView)> &write)
     // Beyond ASCII, single bytes that happen to form UTF-8 (such as "Ã©") would read back as
     // other characters; only bytes that are not UTF-8 come back as windows-1252.
     const auto single = encodeWindows1252(text);
-    if (single && !single->startsWith(Utf8Bom) && !isUtf8(*single))
+    if (single && !isUtf8(*single))
         return write(*single);
     return write(encodeUtf8(text));
 }

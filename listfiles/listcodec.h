@@ -12,8 +12,8 @@
 
 namespace ListFiles {
 
-// A UTF-8 byte-order mark means UTF-8 (mark dropped); otherwise valid UTF-8 is UTF-8, and
-// anything else is windows-1252, which maps every byte.
+// Valid UTF-8 is UTF-8, without its byte-order mark if it has one; anything else is
+// windows-1252, which maps every byte, so such a file saves back byte for byte.
 QString decode(QByteArrayView bytes);
 
 // The windows-1252 bytes when decode() reads them back as exactly this text, else UTF-8, with a

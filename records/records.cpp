@@ -40,13 +40,6 @@ QStringList serverLines(const Server &entry)
     return lines;
 }
 
-QString appendLine(QStringView list, QStringView line)
-{
-    QString text;
-    text.reserve(list.size() + LineBreak.size() + line.size());
-    return text.append(list).append(LineBreak).append(line);
-}
-
 QString appendedText(const QStringList &lines)
 {
     qsizetype size = 0;

@@ -43,10 +43,8 @@ struct Server
 QStringList friendLines(const Friend &entry);
 QStringList serverLines(const Server &entry);
 
-// A list with one line appended: the old text, CR LF, the line.
-QString appendLine(QStringView list, QStringView line);
-
-// What appending each line in turn adds to the end of any list: CR LF before every line.
+// What appending each line in turn adds to the end of a list: CR LF before every line, none
+// after the last. The list's own text stays as it is, however it ends.
 QString appendedText(const QStringList &lines);
 
 } // namespace Records

@@ -36,23 +36,36 @@ void TestAboutExit::aboutBoxIsPlainInformation()
     MainWindow window;
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
+    // Record what the box shows and always close it, so a mismatch fails instead of hanging.
+    QString title, text;
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+    Qt::TextFormat format = Qt::AutoText;
+    QMessageBox::StandardButtons buttons;
+    qsizetype buttonCount = 0;
     bool checked = false;
     QTimer::singleShot(0, &window, [&] {
         auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
-        QVERIFY(box);
-        QCOMPARE(box->windowTitle(), u"About"_s);
-        QCOMPARE(box->text(),
-                 u"Too lazy to make another form for an About page.\r\n\r\nVonnerby is freeware"_s);
-        QCOMPARE(box->icon(), QMessageBox::Information);
-        QCOMPARE(box->textFormat(), Qt::PlainText);
-        QCOMPARE(box->standardButtons(), QMessageBox::Ok);
-        QCOMPARE(box->buttons().size(), 1);
+        if (!box)
+            return;
+        title = box->windowTitle();
+        text = box->text();
+        icon = box->icon();
+        format = box->textFormat();
+        buttons = box->standardButtons();
+        buttonCount = box->buttons().size();
         checked = true;
         QTest::keyClick(box, Qt::Key_Return);
     });
     window.findChild<QAction *>(u"mnuabout"_s)->trigger();
     QVERIFY(checked);
     QVERIFY(!QApplication::activeModalWidget());
+    QCOMPARE(title, u"About"_s);
+    QCOMPARE(text,
+             u"Too lazy to make another form for an About page.\r\n\r\nVonnerby is freeware"_s);
+    QCOMPARE(icon, QMessageBox::Information);
+    QCOMPARE(format, Qt::PlainText);
+    QCOMPARE(buttons, QMessageBox::Ok);
+    QCOMPARE(buttonCount, 1);
 }
 
 void TestAboutExit::exitAndCloseEndTheEventLoop_data()

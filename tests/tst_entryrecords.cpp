@@ -98,6 +98,13 @@ void TestEntryRecords::addFriendKeepsExactCharacters()
     const QString list = w->list("txtfriends");
     QVERIFY(list.contains(u"\r\nName: "_s + name + u"\r\n"_s));
     QVERIFY(list.endsWith(u"\r\nComments: a\u00a0b\r\n\r\n😀"_s));
+
+    // No length limit: a long paste arrives whole.
+    const QString longName(40'000, u'n');
+    w->find<QLineEdit>("txtname")->clear();
+    w->find<QLineEdit>("txtname")->insert(longName);
+    w->click("cmd1");
+    QVERIFY(w->list("txtfriends").contains(u"\r\nName: "_s + longName + u"\r\nAim: "_s));
 }
 
 void TestEntryRecords::addFriendIsOneUndoStep()

@@ -6,6 +6,17 @@
 
 using namespace Qt::Literals::StringLiterals;
 
+namespace {
+
+// Whether the bytes are UTF-8; a byte-order mark counts as a character here.
+bool isUtf8(QByteArrayView bytes)
+{
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::ConvertInitialBom);
+    const QString ignored = decoder.decode(bytes);
+    return !decoder.hasError();
+}
+} // namespace
+
 class TestListCodec : public QObject
 {
     Q_OBJECT
@@ -38,6 +49,11 @@ void TestListCodec::existingSingleByteFilesReadAsBefore_data()
     QTest::newRow("ascii") << QByteArray("------\r\nName: x") << u"------\r\nName: x"_s;
     QTest::newRow("euro, nbsp, e-acute") << QByteArray("\x80\xA0\xE9") << u"€\u00a0é"_s;
     QTest::newRow("undefined byte") << QByteArray("a\x81z") << u"a\u0081z"_s;
+    // A byte-order mark does not make damaged bytes UTF-8.
+    QTest::newRow("mark before invalid bytes") << QByteArray("\xEF\xBB\xBF"
+                                                             "caf\xE9 \x80"
+                                                             "5")
+                                               << u"ï»¿café €5"_s;
     QTest::newRow("trailing blank lines")
             << QByteArray("Clan: \xC4\r\n\r\n\r\n") << u"Clan: Ä\r\n\r\n\r\n"_s;
 }
@@ -93,6 +109,8 @@ void TestListCodec::anyBytesDecodeStably()
     for (const QByteArray &bytes : std::as_const(samples)) {
         const QString text = ListFiles::decode(bytes);
         QCOMPARE(ListFiles::decode(ListFiles::encode(text)), text);
+        if (!isUtf8(bytes))
+            QCOMPARE(ListFiles::encode(text), bytes);
     }
 }
 

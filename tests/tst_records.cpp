@@ -14,7 +14,6 @@ private slots:
     void serverRecord_data();
     void serverRecord();
     void appendedTextEqualsAppendingEachLine();
-    void appendLineNeverEndsInLineBreak();
 };
 
 void TestRecords::friendRecordTakesEveryFieldVerbatim()
@@ -74,22 +73,10 @@ void TestRecords::serverRecord()
 
 void TestRecords::appendedTextEqualsAppendingEachLine()
 {
-    Records::Friend named;
-    named.name = u"x"_s;
-    const QStringList lines = Records::friendLines(named);
-    for (const QString &start : {QString(), u"typed by hand"_s, u"ends in a break\r\n"_s}) {
-        QString appended = start;
-        for (const QString &line : lines)
-            appended = Records::appendLine(appended, line);
-        QCOMPARE(start + Records::appendedText(lines), appended);
-    }
-    QCOMPARE(Records::appendedText(lines).left(10), u"\r\n------\r\n"_s);
-}
-
-void TestRecords::appendLineNeverEndsInLineBreak()
-{
-    QCOMPARE(Records::appendLine(u"", u"------"), u"\r\n------"_s);
-    QCOMPARE(Records::appendLine(u"a\r\n", u"b"), u"a\r\n\r\nb"_s);
+    // The line append: the old text, CR LF, the line; never a CR LF after it.
+    QCOMPARE(Records::appendedText({u"------"_s}), u"\r\n------"_s);
+    QCOMPARE(Records::appendedText({u"a"_s, QString(), u"b"_s}), u"\r\na\r\n\r\nb"_s);
+    QCOMPARE(Records::appendedText({}), QString());
 }
 
 QTEST_GUILESS_MAIN(TestRecords)

@@ -10,6 +10,8 @@
 #include <QTabBar>
 #include <QTabWidget>
 
+#include <limits>
+
 using namespace Qt::Literals::StringLiterals;
 
 class TestWindow : public QObject
@@ -193,7 +195,7 @@ void TestWindow::startState()
           "txtxbc", "txtxfire", "txtsname", "txtip", "txtpass"}) {
         QVERIFY(w->find<QLineEdit>(field)->text().isEmpty());
         QCOMPARE(w->find<QLineEdit>(field)->echoMode(), QLineEdit::Normal);
-        QCOMPARE(w->find<QLineEdit>(field)->maxLength(), 32767);
+        QCOMPARE(w->find<QLineEdit>(field)->maxLength(), std::numeric_limits<int>::max());
     }
     for (const char *box : {"txtgames", "txtcomments", "txtnotes", "txtfriends", "txtserver"})
         QVERIFY(w->find<QPlainTextEdit>(box)->document()->isEmpty());
