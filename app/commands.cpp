@@ -4,7 +4,6 @@
 #include "listfiles.h"
 #include "records.h"
 
-#include <QDir>
 #include <QHash>
 
 using namespace Qt::Literals::StringLiterals;

@@ -29,10 +29,18 @@ Failure failure(Failure::Action action, List list, const QString &reason)
     return {action, list, QDir::toNativeSeparators(path(list)), reason};
 }
 
-bool writeAll(QFileDevice &file, QByteArrayView bytes)
+// The one definition of a list file's bytes: the text, then one CR LF, handed out in pieces.
+bool writeList(QStringView text, const std::function<bool(QByteArrayView)> &write)
+{
+    return encode(text, write) && write(LineEnd);
+}
+
+bool writeList(QFileDevice &file, QStringView text)
 {
     // A short write on a full disk is not always flagged as an error: count the bytes.
-    return file.write(bytes.data(), bytes.size()) == bytes.size();
+    return writeList(text, [&file](QByteArrayView bytes) {
+        return file.write(bytes.data(), bytes.size()) == bytes.size();
+    });
 }
 
 } // namespace
@@ -53,7 +61,12 @@ QString path(List list)
 
 QByteArray fileBytes(QStringView text)
 {
-    return encode(text).append(LineEnd);
+    QByteArray bytes;
+    writeList(text, [&bytes](QByteArrayView piece) {
+        bytes.append(piece);
+        return true;
+    });
+    return bytes;
 }
 
 QString listText(QByteArrayView bytes)
@@ -78,8 +91,7 @@ std::optional<Failure> save(List list, QStringView text)
         return failed(file.errorString());
     if (isNew)
         file.setPermissions(OwnerOnly);
-    const auto write = [&file](QByteArrayView bytes) { return writeAll(file, bytes); };
-    if (!encode(text, write) || !write(LineEnd)) {
+    if (!writeList(file, text)) {
         const QString reason = file.errorString();
         file.cancelWriting();
         return failed(reason);
@@ -120,7 +132,7 @@ Created create(List list, QStringView text)
             return {};
         return failed(file.errorString());
     }
-    if (!writeAll(file, fileBytes(text))) {
+    if (!writeList(file, text)) {
         const QString reason = file.errorString();
         file.remove();
         return failed(reason);
