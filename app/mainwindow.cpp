@@ -3,6 +3,7 @@
 #include "commands.h"
 #include "dialogmessages.h"
 #include "form.h"
+#include "lineeditaccessible.h"
 #include "listtabs.h"
 #include "optionbutton.h"
 #include "textbox.h"
@@ -74,6 +75,8 @@ MainWindow::MainWindow(std::unique_ptr<Messages> messages, QWidget *parent)
     , m_form(std::make_unique<Form>(*this, *m_messages))
     , m_commands(std::make_unique<Commands>(*m_form))
 {
+    // Before any field exists, so screen readers never meet Qt's own interface for them.
+    LineEditAccessible::install();
     setObjectName(u"Form1"_s);
     setWindowTitle(tr("Vonnerby"));
     setWindowIcon(QIcon(u":/icons/vonnerby.png"_s));

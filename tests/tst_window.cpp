@@ -33,6 +33,9 @@ private slots:
     void optionButtonsAreOneGroup();
     void menus();
     void screenReadersHearTheLabels();
+    void oneLineFieldsAnswerEveryTextQuery_data();
+    void oneLineFieldsAnswerEveryTextQuery();
+    void oneLineFieldsReadWordsAndValues();
     void scaledWindowKeepsItsLayout();
 
 private:
@@ -336,6 +339,132 @@ void TestWindow::screenReadersHearTheLabels()
     QCOMPARE(spoken(w->find("txtgames")), u"Games player has"_s);
     QCOMPARE(spoken(w->find("txtfriends")), u"Friends"_s);
     QCOMPARE(spoken(w->find("txtserver")), u"Servers"_s);
+}
+
+void TestWindow::oneLineFieldsAnswerEveryTextQuery_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::newRow("empty") << QString();
+    QTest::newRow("one word") << u"Ann"_s;
+    QTest::newRow("words and punctuation") << u"Ann Example, [VB]. Plays... on Fridays!"_s;
+    QTest::newRow("trailing spaces") << u"Ann Example   "_s;
+    QTest::newRow("non-ASCII") << u"Zo\u00eb \u00dcnal \U0001F600 e\u0301t\u00e9"_s;
+}
+
+void TestWindow::oneLineFieldsAnswerEveryTextQuery()
+{
+    // Qt's own answer loops for ever at the end of the text; the test's time limit catches that.
+    QFETCH(QString, text);
+    auto *field = w->find<QLineEdit>("txtname");
+    field->setText(text);
+    QAccessibleInterface *accessible = QAccessible::queryAccessibleInterface(field);
+    QCOMPARE(accessible->role(), QAccessible::EditableText);
+    QAccessibleTextInterface *reader = accessible->textInterface();
+    QVERIFY(reader);
+    const int length = int(text.size());
+    QCOMPARE(reader->characterCount(), length);
+    QCOMPARE(reader->text(0, length), text);
+
+    for (const auto boundary :
+         {QAccessible::CharBoundary, QAccessible::WordBoundary, QAccessible::SentenceBoundary,
+          QAccessible::ParagraphBoundary, QAccessible::LineBoundary, QAccessible::NoBoundary}) {
+        for (int offset = 0; offset <= length; ++offset) {
+            const QByteArray where =
+                    QByteArray::number(boundary) + " at " + QByteArray::number(offset);
+            int atStart = -1, atEnd = -1;
+            const QString at = reader->textAtOffset(offset, boundary, &atStart, &atEnd);
+            QVERIFY2(0 <= atStart && atStart <= offset && offset <= atEnd && atEnd <= length,
+                     where);
+            QVERIFY2(offset < atEnd || offset == length, where);
+            QCOMPARE(at, text.mid(atStart, atEnd - atStart));
+
+            int start = -1, end = -1;
+            const QString before = reader->textBeforeOffset(offset, boundary, &start, &end);
+            QVERIFY2(0 <= start && start <= end && end <= atStart, where);
+            QVERIFY2(atStart == 0 || (end == atStart && start < end), where);
+            QCOMPARE(before, text.mid(start, end - start));
+
+            const QString after = reader->textAfterOffset(offset, boundary, &start, &end);
+            QVERIFY2(atEnd <= start && start <= end && end <= length, where);
+            QVERIFY2(atEnd == length || (start == atEnd && start < end), where);
+            QCOMPARE(after, text.mid(start, end - start));
+
+            // One run of attributes covers the whole value, so a reader reads all of it.
+            reader->attributes(offset, &start, &end);
+            QCOMPARE(start, 0);
+            QCOMPARE(end, length);
+        }
+    }
+}
+
+void TestWindow::oneLineFieldsReadWordsAndValues()
+{
+    auto *field = w->find<QLineEdit>("txtname");
+    field->setFocus();
+    QTest::keyClicks(field, u"Ann Example"_s);
+    QAccessibleInterface *accessible = QAccessible::queryAccessibleInterface(field);
+    QAccessibleTextInterface *reader = accessible->textInterface();
+    const auto segment = [reader](QString (QAccessibleTextInterface::*query)(
+                                          int, QAccessible::TextBoundaryType, int *, int *) const,
+                                  int offset, QAccessible::TextBoundaryType boundary) {
+        int start = -1, end = -1;
+        const QString text = (reader->*query)(offset, boundary, &start, &end);
+        return u"%1 %2-%3"_s.arg(text).arg(start).arg(end);
+    };
+    const auto at = &QAccessibleTextInterface::textAtOffset;
+    // At the end, as a reader asks on Ctrl+Left: the word just typed.
+    QCOMPARE(segment(at, 11, QAccessible::WordBoundary), u"Example 4-11"_s);
+    QCOMPARE(segment(at, -2, QAccessible::WordBoundary), u"Example 4-11"_s);
+    QCOMPARE(segment(at, 1, QAccessible::WordBoundary), u"Ann 0-3"_s);
+    QCOMPARE(segment(at, 3, QAccessible::WordBoundary), u"  3-4"_s);
+    QCOMPARE(segment(&QAccessibleTextInterface::textAfterOffset, 1, QAccessible::WordBoundary),
+             u"  3-4"_s);
+    QCOMPARE(segment(&QAccessibleTextInterface::textBeforeOffset, 5, QAccessible::WordBoundary),
+             u"  3-4"_s);
+    QCOMPARE(segment(at, 11, QAccessible::CharBoundary), u" 11-11"_s);
+    QCOMPARE(segment(&QAccessibleTextInterface::textBeforeOffset, 11, QAccessible::CharBoundary),
+             u"e 10-11"_s);
+    QCOMPARE(segment(at, 11, QAccessible::SentenceBoundary), u"Ann Example 0-11"_s);
+    QCOMPARE(segment(at, 12, QAccessible::WordBoundary), u" -1--1"_s);
+
+    QCOMPARE(accessible->text(QAccessible::Value), u"Ann Example"_s);
+    QCOMPARE(reader->cursorPosition(), 11);
+    QVERIFY(accessible->state().editable && !accessible->state().passwordEdit);
+    // A password field would say how long its text is, never what it is.
+    field->setEchoMode(QLineEdit::Password);
+    QCOMPARE(accessible->text(QAccessible::Value), u"***********"_s);
+    QCOMPARE(reader->text(0, 11), u"***********"_s);
+    QVERIFY(accessible->state().passwordEdit);
+    field->setEchoMode(QLineEdit::Normal);
+
+    // Edits from the reader go through the field as typing does.
+    accessible->editableTextInterface()->replaceText(4, 11, u"Sample"_s);
+    QCOMPARE(field->text(), u"Ann Sample"_s);
+    field->undo();
+    QCOMPARE(field->text(), u"Ann Example"_s);
+    reader->setSelection(0, 4, 7);
+    QCOMPARE(field->selectedText(), u"Exa"_s);
+    int start = -1, end = -1;
+    reader->selection(0, &start, &end);
+    QCOMPARE(QPair(start, end), QPair(4, 7));
+
+    // Words are separated by what lies between them, punctuation and spaces together.
+    field->setText(u"Ann, Example"_s);
+    QCOMPARE(segment(at, 3, QAccessible::WordBoundary), u",  3-5"_s);
+
+    // Scrolled to the end of a long value, the rectangles follow what is drawn: a click just
+    // inside a character's left edge puts the cursor before it.
+    field->setText(u"Ann Example "_s.repeated(10));
+    field->repaint();
+    const int e = int(field->text().size()) - 8;
+    const QRect onField(field->mapToGlobal(QPoint()), field->size());
+    QVERIFY(onField.contains(reader->characterRect(e)));
+    QVERIFY(!onField.intersects(reader->characterRect(0)));
+    QCOMPARE(reader->characterRect(e).right() + 1, reader->characterRect(e + 1).left());
+    QCOMPARE(reader->offsetAtPoint(reader->characterRect(e).center()), e);
+    const QPoint inside = reader->characterRect(e).topLeft() + QPoint(1, 2);
+    QTest::mouseClick(field, Qt::LeftButton, {}, field->mapFromGlobal(inside));
+    QCOMPARE(field->cursorPosition(), e);
 }
 
 void TestWindow::scaledWindowKeepsItsLayout()
