@@ -51,20 +51,25 @@ QLineEdit *singleLine(const QString &text = {}, QWidget *parent = nullptr)
     return box;
 }
 
-// A caption and the field it names. The field's accessible name is the caption without its
-// colon, so screen readers announce "Games player has", not the punctuation.
+// A caption and the field it names. Screen readers announce the field by its label's name, so
+// both carry the spoken name: the caption without its colon ("Games player has"), or \a spoken
+// where the caption alone is ambiguous.
 void addField(QWidget *panel, const QString &labelName, const QString &caption,
               const QRect &labelGeometry, QWidget *field, const QString &fieldName,
-              const QRect &fieldGeometry)
+              const QRect &fieldGeometry, QString spoken = {})
 {
     auto *label = place(new QLabel(caption, panel), labelName, labelGeometry);
     field->setParent(panel);
     place(field, fieldName, fieldGeometry);
     label->setBuddy(field);
-    QString spoken = caption;
-    if (spoken.endsWith(u':'))
-        spoken.chop(1);
+    if (spoken.isEmpty()) {
+        spoken = caption;
+        if (spoken.endsWith(u':'))
+            spoken.chop(1);
+    }
     field->setAccessibleName(spoken);
+    if (spoken != caption)
+        label->setAccessibleName(spoken);
 }
 
 } // namespace
@@ -126,19 +131,22 @@ void MainWindow::createServerPanel(QWidget *client)
 {
     auto *panel =
             place(new QGroupBox(tr("Server"), client), u"Frame2"_s, twips(3240, 120, 3015, 5295));
+    // The Player panel has a "Name" and a "Comments" too; by ear the two would be one.
     addField(panel, u"Label13"_s, tr("Name"), twips(120, 240, 2655, 255), singleLine(),
-             u"txtsname"_s, twips(120, 480, 2775, 285));
+             u"txtsname"_s, twips(120, 480, 2775, 285), tr("Server name"));
     addField(panel, u"Label14"_s, tr("IP"), twips(120, 840, 2775, 255), singleLine(), u"txtip"_s,
              twips(120, 1080, 2775, 285));
     addField(panel, u"Label15"_s, tr("Password"), twips(120, 1440, 2775, 255), singleLine(),
              u"txtpass"_s, twips(120, 1680, 2775, 285));
     place(new QLabel(tr("Dedicated"), panel), u"Label16"_s, twips(120, 2040, 2775, 255));
     // One exclusive group through their shared parent; "No" is created last and lies on top
-    // where the two overlap.
-    place(new OptionButton(tr("Yes"), panel), u"optyes"_s, twips(120, 2280, 1455, 255));
-    place(new OptionButton(tr("No"), panel), u"optno"_s, twips(840, 2280, 1335, 255));
+    // where the two overlap. Readers hear them named for the question they answer.
+    auto *yes = place(new OptionButton(tr("Yes"), panel), u"optyes"_s, twips(120, 2280, 1455, 255));
+    yes->setAccessibleName(tr("Dedicated: Yes"));
+    auto *no = place(new OptionButton(tr("No"), panel), u"optno"_s, twips(840, 2280, 1335, 255));
+    no->setAccessibleName(tr("Dedicated: No"));
     addField(panel, u"Label17"_s, tr("Comments"), twips(120, 2640, 2775, 255), new TextBox,
-             u"txtnotes"_s, twips(120, 2880, 2775, 1455));
+             u"txtnotes"_s, twips(120, 2880, 2775, 1455), tr("Server comments"));
     auto *add = place(new QPushButton(tr("Add Server"), panel), u"Command1"_s,
                       twips(480, 4560, 2055, 495));
     connect(add, &QPushButton::clicked, this, [this] { m_commands->addServer(); });
