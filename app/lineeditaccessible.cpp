@@ -322,7 +322,7 @@ QString LineEditAccessible::attributes(int offset, int *startOffset, int *endOff
     QString result = u"font-family:\"%1\";"_s.arg(font.family());
     if (font.pointSizeF() > 0)
         result += u"font-size:%1pt;"_s.arg(font.pointSizeF());
-    result += font.bold() ? u"font-weight:bold;"_s : u"font-weight:normal;"_s;
+    result += u"font-weight:%1;"_s.arg(int(font.weight()));
     result += font.italic() ? u"font-style:italic;"_s : u"font-style:normal;"_s;
     return result;
 }
