@@ -44,6 +44,45 @@ std::optional<QByteArray> encodeWindows1252(QStringView text)
     return bytes;
 }
 
+// UTF-16 with its byte-order mark, as some editors save "Unicode" text. Bytes that do not pair up
+// into whole characters are not taken for UTF-16: read as single bytes, they save back unchanged.
+std::optional<QString> decodeUtf16(QByteArrayView bytes)
+{
+    const bool little = bytes.startsWith("\xFF\xFE");
+    if ((!little && !bytes.startsWith("\xFE\xFF")) || bytes.size() % 2 != 0)
+        return std::nullopt;
+    QString text(bytes.size() / 2 - 1, Qt::Uninitialized);
+    QChar *out = text.data();
+    for (qsizetype i = 2; i < bytes.size(); i += 2) {
+        const auto first = uchar(bytes[i]);
+        const auto second = uchar(bytes[i + 1]);
+        *out++ = QChar(little ? char16_t(first | second << 8) : char16_t(first << 8 | second));
+    }
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (text[i].isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate())
+            ++i;
+        else if (text[i].isSurrogate())
+            return std::nullopt;
+    }
+    return text;
+}
+
+// A plain loop that compilers turn into vector instructions; a piece at a time so that a long
+// list with an early non-ASCII character is not scanned to its end.
+bool isAscii(QStringView text)
+{
+    constexpr qsizetype Piece = 4096;
+    for (qsizetype from = 0; from < text.size(); from += Piece) {
+        const QStringView piece = text.sliced(from, std::min(Piece, text.size() - from));
+        char16_t bits = 0;
+        for (const QChar c : piece)
+            bits |= c.unicode();
+        if (bits >= 0x80)
+            return false;
+    }
+    return true;
+}
+
 bool isUtf8(QByteArrayView bytes)
 {
     QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
@@ -79,9 +118,11 @@ QString decode(QByteArrayView bytes)
     // otherwise turn them into U+FFFD, and the next save would lose them.
     QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
     QString text = decoder.decode(bytes);
-    if (decoder.hasError())
-        return decodeWindows1252(bytes);
-    return text;
+    if (!decoder.hasError())
+        return text;
+    if (auto utf16 = decodeUtf16(bytes))
+        return *utf16;
+    return decodeWindows1252(bytes);
 }
 
 QByteArray encode(QStringView text)
@@ -96,9 +137,9 @@ QByteArray encode(QStringView text)
 
 bool encode(QStringView text, const std::function<bool(QByteArrayView)> &write)
 {
-    // Most lists are plain ASCII; Qt scans and narrows those with vector instructions, a cache's
-    // worth at a time.
-    if (QtPrivate::isAscii(text)) {
+    // Most lists are plain ASCII, scanned and narrowed with vector instructions, a cache's worth
+    // at a time.
+    if (isAscii(text)) {
         constexpr qsizetype Piece = 64 * 1024;
         for (qsizetype from = 0; from < text.size(); from += Piece) {
             if (!write(text.sliced(from, std::min(Piece, text.size() - from)).toLatin1()))
