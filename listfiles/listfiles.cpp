@@ -273,22 +273,30 @@ std::optional<Failure> save(List list, QStringView text)
     if (auto refused = refusal(Failure::Action::Save, list, found))
         return refused;
     const bool existed = found.state == Found::State::File;
+    const auto stopped = [&failed, existed](int error) {
+        Failure f = failed(Problem::System, error);
+        f.existed = existed;
+        return f;
+    };
 
     // Through a link, the file it points to is replaced and the link kept.
     QByteArray final = target;
     if (existed) {
         char *real = ::realpath(target.constData(), nullptr);
         if (!real)
-            return failed(Problem::System, errno);
+            return stopped(errno);
         final = real;
         std::free(real);
+        // Replacing leaves a read-only file's own bytes alone; its owner meant it to stay as is.
+        if (::access(final.constData(), W_OK) != 0)
+            return stopped(errno);
     }
     const QByteArray finalFolder = folderOf(final);
     QByteArray temp = finalFolder + "/." + final.mid(finalFolder.size() + 1) + ".XXXXXX";
     // Made owner-only, so a new list is never readable by others, not even for a moment.
     const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
     if (fd < 0)
-        return failed(Problem::System, errno);
+        return stopped(errno);
     const auto abandon = [&temp, existed](Failure f, int fdToClose = -1) {
         if (fdToClose >= 0)
             ::close(fdToClose);
