@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
 #include <optional>
 
 namespace ListFiles {
@@ -67,18 +68,31 @@ std::optional<QString> decodeUtf16(QByteArrayView bytes)
     return text;
 }
 
-// A plain loop that compilers turn into vector instructions; a piece at a time so that a long
-// list with an early non-ASCII character is not scanned to its end.
+// Eight bytes at a time in four independent words, which keeps up with memory as Qt's own
+// vector scan does; a piece at a time so that an early non-ASCII character ends the scan early.
 bool isAscii(QStringView text)
 {
     constexpr qsizetype Piece = 4096;
-    for (qsizetype from = 0; from < text.size(); from += Piece) {
-        const QStringView piece = text.sliced(from, std::min(Piece, text.size() - from));
-        char16_t bits = 0;
-        for (const QChar c : piece)
-            bits |= c.unicode();
-        if (bits >= 0x80)
+    constexpr quint64 HighBits = 0xFF80FF80FF80FF80ULL;
+    const char16_t *chars = text.utf16();
+    for (qsizetype left = text.size(); left > 0;) {
+        const qsizetype count = std::min(Piece, left);
+        std::array<quint64, 4> words{};
+        qsizetype i = 0;
+        for (; i + 16 <= count; i += 16) {
+            for (size_t k = 0; k < words.size(); ++k) {
+                quint64 word;
+                std::memcpy(&word, chars + i + 4 * k, sizeof word);
+                words[k] |= word;
+            }
+        }
+        quint64 bits = words[0] | words[1] | words[2] | words[3];
+        for (; i < count; ++i)
+            bits |= chars[i];
+        if (bits & HighBits)
             return false;
+        chars += count;
+        left -= count;
     }
     return true;
 }

@@ -85,6 +85,10 @@ void TestListCodec::textRoundTrips_data()
     QTest::newRow("looks like a mark") << u"ï»¿x"_s << QByteArray("\xC3\xAF\xC2\xBB\xC2\xBFx");
     QTest::newRow("text's own U+FEFF") << u"\ufeffx"_s << QByteArray("\xEF\xBB\xBF\xEF\xBB\xBFx");
     QTest::newRow("mixed") << u"é and Ж"_s << QByteArray("\xC3\xA9 and \xD0\x96");
+    // Past the first piece of the ASCII scan, and in the middle of a word of it.
+    QTest::newRow("late non-ASCII")
+            << QString(4096 + 21, u'a') + u"Ж"_s + QString(30, u'a')
+            << QByteArray(4096 + 21, 'a') + "\xD0\x96" + QByteArray(30, 'a');
 }
 
 void TestListCodec::textRoundTrips()
