@@ -232,7 +232,7 @@ QString Commands::describe(const ListFiles::Failure &failure) const
             hint += u' ' + tr("What stands at that path was left as it was.");
         else if (failure.existed)
             hint += u' ' + tr("Its file keeps what it held before.");
-        else
+        else if (failure.problem != Problem::NoFolder)
             hint += u' ' + tr("Its file does not exist yet.");
         break;
     case ListFiles::Failure::Action::Open:
