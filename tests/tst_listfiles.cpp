@@ -103,6 +103,7 @@ private:
     void setFolderVariables(const QByteArray &xdg, const QByteArray &home) const;
     std::unique_ptr<QTemporaryDir> m_home;
     QByteArray m_realHome = qgetenv("HOME");
+    QString m_realCurrent = QDir::currentPath();
     ListFiles::SystemCalls m_realCalls = ListFiles::systemCalls();
 };
 
@@ -116,6 +117,7 @@ void TestListFiles::init()
 void TestListFiles::cleanup()
 {
     qputenv("HOME", m_realHome);
+    QDir::setCurrent(m_realCurrent);
     ListFiles::systemCalls() = m_realCalls;
     tookPart = false;
 }
