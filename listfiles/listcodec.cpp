@@ -161,10 +161,11 @@ bool encode(QStringView text, const std::function<bool(QByteArrayView)> &write)
         }
         return true;
     }
-    // Beyond ASCII, single bytes that happen to form UTF-8 (such as "Ã©") would read back as
-    // other characters; only bytes that are not UTF-8 come back as windows-1252.
+    // Beyond ASCII, single bytes that happen to form UTF-8 (such as "Ã©") or UTF-16 after its
+    // mark (such as "ÿþ") would read back as other characters; only bytes that are neither come
+    // back as windows-1252.
     const auto single = encodeWindows1252(text);
-    if (single && !isUtf8(*single))
+    if (single && !isUtf8(*single) && !decodeUtf16(*single))
         return write(*single);
     return write(encodeUtf8(text));
 }

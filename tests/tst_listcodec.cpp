@@ -83,6 +83,7 @@ void TestListCodec::textRoundTrips_data()
     // Single bytes that would read back as UTF-8 go out as UTF-8.
     QTest::newRow("looks like utf-8") << u"Ã©"_s << QByteArray("\xC3\x83\xC2\xA9");
     QTest::newRow("looks like a mark") << u"ï»¿x"_s << QByteArray("\xC3\xAF\xC2\xBB\xC2\xBFx");
+    QTest::newRow("looks like a UTF-16 mark") << u"ÿþ"_s << QByteArray("\xC3\xBF\xC3\xBE");
     QTest::newRow("text's own U+FEFF") << u"\ufeffx"_s << QByteArray("\xEF\xBB\xBF\xEF\xBB\xBFx");
     QTest::newRow("mixed") << u"é and Ж"_s << QByteArray("\xC3\xA9 and \xD0\x96");
     // Past the first piece of the ASCII scan, and in the middle of a word of it.
