@@ -4,6 +4,7 @@
 #include "listfiles.h"
 #include "records.h"
 
+#include <QDir>
 #include <QHash>
 
 using namespace Qt::Literals::StringLiterals;
@@ -63,6 +64,16 @@ void Commands::clearFields()
 
 void Commands::open()
 {
+    // A first run: nothing to open yet, which is not an error.
+    if (ListFiles::isMissing(ListFiles::List::Servers)
+        && ListFiles::isMissing(ListFiles::List::Friends)) {
+        m_form.showInformation(tr("There are no saved lists yet. They are kept in the folder\n%1"
+                                  "\n\nFile, Save (or Options, Create Nesacary Items) creates the "
+                                  "list files.")
+                                       .arg(QDir::toNativeSeparators(ListFiles::folder())),
+                               tr("Open"));
+        return;
+    }
     if (const QString unsaved = unsavedLists(); !unsaved.isEmpty()) {
         const Question replace{
                 tr("Open"),
@@ -202,7 +213,8 @@ bool Commands::saveList(ListFiles::List file, const QString &list, Fingerprint &
 
 QString Commands::describe(const ListFiles::Failure &failure) const
 {
-    // The path on a line of its own, so that a long one does not break mid-sentence.
+    using Problem = ListFiles::Failure::Problem;
+    using Kind = ListFiles::Failure::Kind;
     const bool servers = failure.list == ListFiles::List::Servers;
     QString what;
     QString hint;
@@ -210,12 +222,23 @@ QString Commands::describe(const ListFiles::Failure &failure) const
     case ListFiles::Failure::Action::Save:
         what = servers ? tr("Could not save the server list to")
                        : tr("Could not save the friends list to");
-        hint = tr("The lists on screen are unchanged, and the file keeps what it held before.");
+        // Save writes the server list first: by the friends list, that one is already saved.
+        hint = servers ? tr("Neither list was saved; the lists on screen are unchanged.")
+                       : tr("The server list was saved. The friends list was not; it is "
+                            "unchanged on screen.");
+        if (failure.problem == Problem::Unconfirmed)
+            hint += u' ' + tr("Its file may hold the new list or the old one.");
+        else if (failure.problem == Problem::NotAFile)
+            hint += u' ' + tr("What stands at that path was left as it was.");
+        else if (failure.existed)
+            hint += u' ' + tr("Its file keeps what it held before.");
+        else if (failure.problem != Problem::NoFolder)
+            hint += u' ' + tr("Its file does not exist yet.");
         break;
     case ListFiles::Failure::Action::Open:
         what = servers ? tr("Could not open the server list file")
                        : tr("Could not open the friends list file");
-        if (failure.missing)
+        if (failure.problem == Problem::Missing)
             hint = tr("Options, Create Nesacary Items creates the list files for a first run.");
         break;
     case ListFiles::Failure::Action::Create:
@@ -223,7 +246,54 @@ QString Commands::describe(const ListFiles::Failure &failure) const
                        : tr("Could not create the friends list file");
         break;
     }
-    QString text = what + u'\n' + failure.path + u"\n\n"_s + failure.reason;
+    QString reason = failure.reason;
+    switch (failure.problem) {
+    case Problem::System:
+        break;
+    case Problem::Missing:
+        reason = tr("The file does not exist");
+        break;
+    case Problem::NoFolder:
+        reason = tr("HOME is not set, so there is no folder for the lists. Set HOME, or "
+                    "XDG_DATA_HOME, to an absolute path");
+        break;
+    case Problem::NotAFile:
+        switch (failure.kind) {
+        case Kind::Directory:
+            reason = tr("A folder stands where the list file should be");
+            break;
+        case Kind::Fifo:
+            reason = tr("A named pipe (FIFO) stands there, not a list file");
+            break;
+        case Kind::Device:
+            reason = tr("A device stands there, not a list file");
+            break;
+        case Kind::Socket:
+            reason = tr("A socket stands there, not a list file");
+            break;
+        case Kind::DanglingLink:
+            reason = tr("A link stands there, to a file that does not exist");
+            break;
+        case Kind::Other:
+            reason = tr("Something other than a regular file stands there");
+            break;
+        }
+        break;
+    case Problem::TooLarge:
+        reason = tr("The file is larger than %1 MiB, more than a list can be")
+                         .arg(ListFiles::MaxFileSize / (1024 * 1024));
+        break;
+    case Problem::PartWritten:
+        reason = tr("Only part of the list was written, and the system gave no reason. The "
+                    "disk may be full");
+        break;
+    case Problem::Unconfirmed:
+        reason = tr("The list was written, but the system did not confirm that it is stored: %1")
+                         .arg(failure.reason);
+        break;
+    }
+    // The path on a line of its own, so that a long one does not break mid-sentence.
+    QString text = what + u'\n' + failure.path + u"\n\n"_s + reason;
     if (!text.endsWith(u'.'))
         text += u'.';
     if (!hint.isEmpty())

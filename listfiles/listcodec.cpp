@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
 #include <optional>
 
 namespace ListFiles {
@@ -44,6 +45,58 @@ std::optional<QByteArray> encodeWindows1252(QStringView text)
     return bytes;
 }
 
+// UTF-16 with its byte-order mark, as some editors save "Unicode" text. Bytes that do not pair up
+// into whole characters are not taken for UTF-16: read as single bytes, they save back unchanged.
+std::optional<QString> decodeUtf16(QByteArrayView bytes)
+{
+    const bool little = bytes.startsWith("\xFF\xFE");
+    if ((!little && !bytes.startsWith("\xFE\xFF")) || bytes.size() % 2 != 0)
+        return std::nullopt;
+    QString text(bytes.size() / 2 - 1, Qt::Uninitialized);
+    QChar *out = text.data();
+    for (qsizetype i = 2; i < bytes.size(); i += 2) {
+        const auto first = uchar(bytes[i]);
+        const auto second = uchar(bytes[i + 1]);
+        *out++ = QChar(little ? char16_t(first | second << 8) : char16_t(first << 8 | second));
+    }
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (text[i].isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate())
+            ++i;
+        else if (text[i].isSurrogate())
+            return std::nullopt;
+    }
+    return text;
+}
+
+// Eight bytes at a time in four independent words, which keeps up with memory as Qt's own
+// vector scan does; a piece at a time so that an early non-ASCII character ends the scan early.
+bool isAscii(QStringView text)
+{
+    constexpr qsizetype Piece = 4096;
+    constexpr quint64 HighBits = 0xFF80FF80FF80FF80ULL;
+    const char16_t *chars = text.utf16();
+    for (qsizetype left = text.size(); left > 0;) {
+        const qsizetype count = std::min(Piece, left);
+        std::array<quint64, 4> words{};
+        qsizetype i = 0;
+        for (; i + 16 <= count; i += 16) {
+            for (size_t k = 0; k < words.size(); ++k) {
+                quint64 word;
+                std::memcpy(&word, chars + i + 4 * k, sizeof word);
+                words[k] |= word;
+            }
+        }
+        quint64 bits = words[0] | words[1] | words[2] | words[3];
+        for (; i < count; ++i)
+            bits |= chars[i];
+        if (bits & HighBits)
+            return false;
+        chars += count;
+        left -= count;
+    }
+    return true;
+}
+
 bool isUtf8(QByteArrayView bytes)
 {
     QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
@@ -79,9 +132,11 @@ QString decode(QByteArrayView bytes)
     // otherwise turn them into U+FFFD, and the next save would lose them.
     QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
     QString text = decoder.decode(bytes);
-    if (decoder.hasError())
-        return decodeWindows1252(bytes);
-    return text;
+    if (!decoder.hasError())
+        return text;
+    if (auto utf16 = decodeUtf16(bytes))
+        return *utf16;
+    return decodeWindows1252(bytes);
 }
 
 QByteArray encode(QStringView text)
@@ -96,9 +151,9 @@ QByteArray encode(QStringView text)
 
 bool encode(QStringView text, const std::function<bool(QByteArrayView)> &write)
 {
-    // Most lists are plain ASCII; Qt scans and narrows those with vector instructions, a cache's
-    // worth at a time.
-    if (QtPrivate::isAscii(text)) {
+    // Most lists are plain ASCII, scanned and narrowed with vector instructions, a cache's worth
+    // at a time.
+    if (isAscii(text)) {
         constexpr qsizetype Piece = 64 * 1024;
         for (qsizetype from = 0; from < text.size(); from += Piece) {
             if (!write(text.sliced(from, std::min(Piece, text.size() - from)).toLatin1()))
@@ -106,10 +161,11 @@ bool encode(QStringView text, const std::function<bool(QByteArrayView)> &write)
         }
         return true;
     }
-    // Beyond ASCII, single bytes that happen to form UTF-8 (such as "Ã©") would read back as
-    // other characters; only bytes that are not UTF-8 come back as windows-1252.
+    // Beyond ASCII, single bytes that happen to form UTF-8 (such as "Ã©") or UTF-16 after its
+    // mark (such as "ÿþ") would read back as other characters; only bytes that are neither come
+    // back as windows-1252.
     const auto single = encodeWindows1252(text);
-    if (single && !isUtf8(*single))
+    if (single && !isUtf8(*single) && !decodeUtf16(*single))
         return write(*single);
     return write(encodeUtf8(text));
 }

@@ -12,8 +12,9 @@
 
 namespace ListFiles {
 
-// Valid UTF-8 is UTF-8, without its byte-order mark if it has one; anything else is
-// windows-1252, which maps every byte, so such a file saves back byte for byte.
+// Valid UTF-8 is UTF-8, without its byte-order mark if it has one; so is UTF-16 that starts with
+// its byte-order mark (it saves back as windows-1252 or UTF-8, by the rule of encode). Anything
+// else is windows-1252, which maps every byte, so such a file saves back byte for byte.
 QString decode(QByteArrayView bytes);
 
 // The windows-1252 bytes when decode() reads them back as exactly this text, else UTF-8, with a

@@ -7,20 +7,37 @@
 #include <QStringView>
 
 #include <optional>
+#include <sys/types.h>
 
 namespace ListFiles {
 
 enum class List { Servers, Friends };
 
+// Open refuses a larger file: the window could not hold it, and reading it would only run the
+// machine out of memory.
+constexpr qint64 MaxFileSize = 64 * 1024 * 1024;
+
 struct Failure
 {
     enum class Action { Save, Open, Create };
+    enum class Problem {
+        System,      // the system refused; reason says why
+        Missing,     // the file to open does not exist, and nothing stands in its way
+        NoFolder,    // no data folder can be named: HOME is not set
+        NotAFile,    // something other than a regular file stands at the path; see kind
+        TooLarge,    // larger than MaxFileSize
+        PartWritten, // the system took only part of the list and gave no reason
+        Unconfirmed, // written, but the system did not confirm the file is stored
+    };
+    enum class Kind { Directory, Fifo, Device, Socket, DanglingLink, Other };
 
     Action action = Action::Save;
     List list = List::Servers;
-    QString path;         // as the system shows it
-    QString reason;       // the system's words
-    bool missing = false; // the file to open does not exist
+    QString path;   // as the system shows it
+    QString reason; // the system's words, where it gave any
+    Problem problem = Problem::System;
+    Kind kind = Kind::Other; // with NotAFile
+    bool existed = false;    // Save: a list file was there before and still holds what it held
 };
 
 // The folder standing in for the root of drive C where there are no drive letters.
@@ -31,7 +48,8 @@ QString path(List list);
 QByteArray fileBytes(QStringView text);
 QString listText(QByteArrayView bytes);
 
-// Replaces the file atomically: a failed save leaves the previous file as it was.
+// Replaces the file atomically: a failed save leaves the previous file as it was. A link to a
+// list file stays a link; the file it points to is replaced.
 std::optional<Failure> save(List list, QStringView text);
 
 struct Opened
@@ -41,6 +59,9 @@ struct Opened
 };
 Opened open(List list);
 
+// Whether the file is simply not there yet, in a folder that is usable or can be made.
+bool isMissing(List list);
+
 struct Created
 {
     bool written = false; // false when the file was there already and was left alone
@@ -48,5 +69,15 @@ struct Created
 };
 // Writes the file only if it does not exist yet.
 Created create(List list, QStringView text);
+
+// The calls that can fail half-way through writing a list. Tests put failing ones in.
+struct SystemCalls
+{
+    ssize_t (*write)(int fd, const void *data, size_t size);
+    int (*fdatasync)(int fd);
+    int (*rename)(const char *from, const char *to);
+    int (*close)(int fd);
+};
+SystemCalls &systemCalls();
 
 } // namespace ListFiles

@@ -27,6 +27,8 @@ private slots:
     void existingSingleByteFilesReadAsBefore();
     void textRoundTrips_data();
     void textRoundTrips();
+    void utf16WithMarkReadsAsText_data();
+    void utf16WithMarkReadsAsText();
     void anyBytesDecodeStably();
     void fileFormat();
 };
@@ -81,8 +83,13 @@ void TestListCodec::textRoundTrips_data()
     // Single bytes that would read back as UTF-8 go out as UTF-8.
     QTest::newRow("looks like utf-8") << u"Ã©"_s << QByteArray("\xC3\x83\xC2\xA9");
     QTest::newRow("looks like a mark") << u"ï»¿x"_s << QByteArray("\xC3\xAF\xC2\xBB\xC2\xBFx");
+    QTest::newRow("looks like a UTF-16 mark") << u"ÿþ"_s << QByteArray("\xC3\xBF\xC3\xBE");
     QTest::newRow("text's own U+FEFF") << u"\ufeffx"_s << QByteArray("\xEF\xBB\xBF\xEF\xBB\xBFx");
     QTest::newRow("mixed") << u"é and Ж"_s << QByteArray("\xC3\xA9 and \xD0\x96");
+    // Past the first piece of the ASCII scan, and in the middle of a word of it.
+    QTest::newRow("late non-ASCII")
+            << QString(4096 + 21, u'a') + u"Ж"_s + QString(30, u'a')
+            << QByteArray(4096 + 21, 'a') + "\xD0\x96" + QByteArray(30, 'a');
 }
 
 void TestListCodec::textRoundTrips()
@@ -91,6 +98,36 @@ void TestListCodec::textRoundTrips()
     QFETCH(QByteArray, bytes);
     QCOMPARE(ListFiles::encode(text), bytes);
     QCOMPARE(ListFiles::decode(bytes), text);
+}
+
+void TestListCodec::utf16WithMarkReadsAsText_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QByteArray>("saved");
+    QTest::newRow("little-endian") << QByteArray("\xFF\xFEZ\0\xEB\0\r\0\n\0", 10) << u"Zë\r\n"_s
+                                   << QByteArray("Z\xEB\r\n");
+    // A 0x0A byte inside a character is not a line feed.
+    QTest::newRow("big-endian, LF byte") << QByteArray("\xFE\xFF\x01\x0A\xD8\x3D\xDE\x00", 8)
+                                         << u"Ċ😀"_s << QByteArray("\xC4\x8A\xF0\x9F\x98\x80");
+    QTest::newRow("mark only") << QByteArray("\xFF\xFE") << QString() << QByteArray();
+    // Not whole UTF-16 characters: single bytes, saved back as they were.
+    QTest::newRow("odd length") << QByteArray("\xFF\xFE"
+                                              "a")
+                                << u"ÿþa"_s
+                                << QByteArray("\xFF\xFE"
+                                              "a");
+    QTest::newRow("lone surrogate")
+            << QByteArray("\xFF\xFE\0\xD8", 4) << u"ÿþ\0Ø"_s << QByteArray("\xFF\xFE\0\xD8", 4);
+}
+
+void TestListCodec::utf16WithMarkReadsAsText()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, text);
+    QFETCH(QByteArray, saved);
+    QCOMPARE(ListFiles::decode(bytes), text);
+    QCOMPARE(ListFiles::encode(text), saved);
 }
 
 void TestListCodec::anyBytesDecodeStably()
@@ -109,7 +146,8 @@ void TestListCodec::anyBytesDecodeStably()
     for (const QByteArray &bytes : std::as_const(samples)) {
         const QString text = ListFiles::decode(bytes);
         QCOMPARE(ListFiles::decode(ListFiles::encode(text)), text);
-        if (!isUtf8(bytes))
+        // Read as single bytes, they save back byte for byte.
+        if (!isUtf8(bytes) && text == ListFiles::decodeWindows1252(bytes))
             QCOMPARE(ListFiles::encode(text), bytes);
     }
 }

@@ -6,6 +6,9 @@
 #include <QTabWidget>
 #include <QTemporaryDir>
 
+#include <cerrno>
+#include <cstdio>
+
 using namespace Qt::Literals::StringLiterals;
 using Kind = RecordingMessages::Kind;
 using ListFiles::List;
@@ -195,6 +198,14 @@ void TestListCommands::createWhenBothExist()
     QCOMPARE(w->messages->shown[1].kind, Kind::Information);
     QCOMPARE(w->messages->shown[1].title, u"Setting Up"_s);
     QVERIFY(w->messages->shown[1].text.contains(u"already exist"_s));
+
+    // Something else standing there is named, not taken for a list file.
+    QVERIFY(QFile::remove(path(List::Friends)));
+    QVERIFY(QDir().mkdir(path(List::Friends)));
+    w->trigger("mnucreate");
+    QCOMPARE(w->messages->shown.last().kind, Kind::Error);
+    QVERIFY2(w->messages->shown.last().text.contains(u"A folder stands"_s),
+             qPrintable(w->messages->shown.last().text));
 }
 
 void TestListCommands::unusableFolder()
@@ -213,28 +224,46 @@ void TestListCommands::unusableFolder()
     QCOMPARE(w->messages->shown[1].title, u"Setting Up"_s);
     QCOMPARE(w->messages->shown[2].kind, Kind::Error);
     QCOMPARE(w->list("txtfriends"), u"precious"_s);
+
+    // Not a first run, and Create would not help: an error without the hint.
+    w->messages->answers << Choice::Replace;
+    w->trigger("mnuopen");
+    QCOMPARE(w->messages->shown.last().kind, Kind::Error);
+    QVERIFY(!w->messages->shown.last().text.contains(u"Create Nesacary Items"_s));
+    QCOMPARE(w->list("txtfriends"), u"precious"_s);
 }
 
 void TestListCommands::openWithMissingFiles()
 {
     setList("txtserver", u"servers on screen"_s);
     setList("txtfriends", u"friends on screen"_s);
-    w->messages->answers << Choice::Replace << Choice::Replace;
+    // A first run is not an error, and there is nothing to ask about replacing.
     w->trigger("mnuopen");
-    QCOMPARE(w->messages->shown.size(), 2);
-    const auto &error = w->messages->shown[1];
-    QCOMPARE(error.kind, Kind::Error);
-    QVERIFY(error.text.contains(QDir::toNativeSeparators(path(List::Servers))));
-    QVERIFY(error.text.contains(u"Create Nesacary Items"_s));
+    QCOMPARE(w->messages->shown.size(), 1);
+    const auto &firstRun = w->messages->shown[0];
+    QCOMPARE(firstRun.kind, Kind::Information);
+    QVERIFY(firstRun.text.contains(QDir::toNativeSeparators(ListFiles::folder())));
+    QVERIFY(firstRun.text.contains(u"File, Save"_s));
+    QVERIFY(firstRun.text.contains(u"Create Nesacary Items"_s));
     QCOMPARE(w->list("txtserver"), u"servers on screen"_s);
     QCOMPARE(w->list("txtfriends"), u"friends on screen"_s);
 
     // Only the friends file missing: the server list is replaced, the friends list stays.
+    w->messages->answers << Choice::Replace << Choice::Replace;
     write(path(List::Servers), "from file\r\n");
     w->trigger("mnuopen");
     QCOMPARE(w->list("txtserver"), u"from file"_s);
     QCOMPARE(w->list("txtfriends"), u"friends on screen"_s);
+    QCOMPARE(w->messages->shown.last().kind, Kind::Error);
     QVERIFY(w->messages->shown.last().text.contains(QDir::toNativeSeparators(path(List::Friends))));
+    QVERIFY(w->messages->shown.last().text.contains(u"Create Nesacary Items"_s));
+
+    // A link to nothing is not a missing file, and Create would not mend it.
+    QVERIFY(QFile::link(m_home->filePath(u"gone"_s), path(List::Friends)));
+    w->trigger("mnuopen");
+    const QString dangling = w->messages->shown.last().text;
+    QVERIFY2(dangling.contains(u"link"_s) && !dangling.contains(u"Create Nesacary Items"_s),
+             qPrintable(dangling));
 }
 
 void TestListCommands::saveStopsAtFailingFriendsFile()
@@ -246,6 +275,34 @@ void TestListCommands::saveStopsAtFailingFriendsFile()
     QCOMPARE(w->messages->shown.size(), 1);
     QCOMPARE(w->messages->shown[0].kind, Kind::Error);
     QVERIFY(w->messages->shown[0].text.contains(QDir::toNativeSeparators(path(List::Friends))));
+    QVERIFY(w->messages->shown[0].text.contains(u"A folder stands"_s));
+
+    // The message names the list that failed and says what became of each.
+    QDir().rmdir(path(List::Friends));
+    for (const bool existed : {false, true}) {
+        if (existed)
+            write(path(List::Friends), "friends before\r\n");
+        const ListFiles::SystemCalls real = ListFiles::systemCalls();
+        ListFiles::systemCalls().rename = [](const char *from, const char *to) {
+            if (QByteArrayView(to).endsWith("vyfriends.txt")) {
+                errno = EIO;
+                return -1;
+            }
+            return ::rename(from, to);
+        };
+        w->trigger("mnusave");
+        ListFiles::systemCalls() = real;
+        const QString text = w->messages->shown.last().text;
+        QVERIFY2(text.startsWith(u"Could not save the friends list to"_s), qPrintable(text));
+        QVERIFY2(text.contains(u"The server list was saved. The friends list was not"_s),
+                 qPrintable(text));
+        QVERIFY2(text.contains(existed ? u"Its file keeps what it held before."_s
+                                       : u"Its file does not exist yet."_s),
+                 qPrintable(text));
+        QVERIFY(!text.contains(u"unchanged, and the file keeps"_s));
+        QCOMPARE(read(path(List::Friends)),
+                 existed ? QByteArray("friends before\r\n") : QByteArray("(missing)"));
+    }
 }
 
 void TestListCommands::closeAsksOnlyAboutUnsavedChanges()

@@ -5,11 +5,73 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace Qt::Literals::StringLiterals;
 using ListFiles::List;
+using Problem = ListFiles::Failure::Problem;
+using Kind = ListFiles::Failure::Kind;
+
+namespace {
+
+QString systemReason(int error)
+{
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+// Faults put in through ListFiles::systemCalls().
+bool tookPart = false;
+
+// A full disk: the last piece goes in only partly, then the system says why.
+ssize_t shortLastPiece(int fd, const void *data, size_t size)
+{
+    if (tookPart) {
+        errno = ENOSPC;
+        return -1;
+    }
+    if (size == 2 && std::memcmp(data, "\r\n", 2) == 0) {
+        tookPart = true;
+        return ::write(fd, data, 1);
+    }
+    return ::write(fd, data, size);
+}
+
+// Part taken, then nothing, and no reason given.
+ssize_t partThenNothing(int fd, const void *data, size_t size)
+{
+    if (tookPart)
+        return 0;
+    tookPart = true;
+    return ::write(fd, data, size / 2);
+}
+
+int failingSync(int)
+{
+    errno = EIO;
+    return -1;
+}
+
+int failingRename(const char *, const char *)
+{
+    errno = EXDEV;
+    return -1;
+}
+
+int failingClose(int fd)
+{
+    ::close(fd);
+    errno = EIO;
+    return -1;
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(ListFiles::SystemCalls)
 
 class TestListFiles : public QObject
 {
@@ -17,11 +79,19 @@ class TestListFiles : public QObject
 
 private slots:
     void init();
+    void cleanup();
 
+    void filesLiveInTheUsersDataFolder_data();
     void filesLiveInTheUsersDataFolder();
     void saveWritesOwnerOnlyFilesAndKeepsExistingPermissions();
     void saveFailureLeavesTheOldFile();
+    void halfDoneWritesFail_data();
+    void halfDoneWritesFail();
+    void unusableFolder_data();
     void unusableFolder();
+    void onlyRegularFiles_data();
+    void onlyRegularFiles();
+    void saveThroughALinkKeepsTheLink();
     void openReadsWhatSaveWrote();
     void openMissingOrEmptyFile();
     void createWritesOnlyMissingFiles();
@@ -30,7 +100,11 @@ private slots:
 private:
     static QByteArray read(const QString &path);
     static void write(const QString &path, const QByteArray &bytes);
+    void setFolderVariables(const QByteArray &xdg, const QByteArray &home) const;
     std::unique_ptr<QTemporaryDir> m_home;
+    QByteArray m_realHome = qgetenv("HOME");
+    QString m_realCurrent = QDir::currentPath();
+    ListFiles::SystemCalls m_realCalls = ListFiles::systemCalls();
 };
 
 void TestListFiles::init()
@@ -38,6 +112,26 @@ void TestListFiles::init()
     m_home = std::make_unique<QTemporaryDir>();
     QVERIFY(m_home->isValid());
     qputenv("XDG_DATA_HOME", m_home->path().toLocal8Bit());
+}
+
+void TestListFiles::cleanup()
+{
+    qputenv("HOME", m_realHome);
+    QDir::setCurrent(m_realCurrent);
+    ListFiles::systemCalls() = m_realCalls;
+    tookPart = false;
+}
+
+// "@" stands for the test's folder; "-" for a variable that is not set.
+void TestListFiles::setFolderVariables(const QByteArray &xdg, const QByteArray &home) const
+{
+    const QByteArray here = m_home->path().toLocal8Bit();
+    for (const auto &[name, value] : {std::pair{"XDG_DATA_HOME", xdg}, std::pair{"HOME", home}}) {
+        if (value == "-")
+            qunsetenv(name);
+        else
+            qputenv(name, QByteArray(value).replace('@', here));
+    }
 }
 
 QByteArray TestListFiles::read(const QString &path)
@@ -54,10 +148,33 @@ void TestListFiles::write(const QString &path, const QByteArray &bytes)
     file.write(bytes);
 }
 
+void TestListFiles::filesLiveInTheUsersDataFolder_data()
+{
+    QTest::addColumn<QByteArray>("xdg");
+    QTest::addColumn<QByteArray>("home");
+    QTest::addColumn<QString>("folder");
+    QTest::newRow("XDG_DATA_HOME") << QByteArray("@") << QByteArray("@/home") << u"vonnerby"_s;
+    QTest::newRow("HOME") << QByteArray("-") << QByteArray("@/home")
+                          << u"home/.local/share/vonnerby"_s;
+    // The XDG rules: a relative path is ignored.
+    QTest::newRow("relative XDG_DATA_HOME")
+            << QByteArray("data") << QByteArray("@/home") << u"home/.local/share/vonnerby"_s;
+    QTest::newRow("empty XDG_DATA_HOME")
+            << QByteArray("") << QByteArray("@/home/") << u"home/.local/share/vonnerby"_s;
+}
+
 void TestListFiles::filesLiveInTheUsersDataFolder()
 {
-    QCOMPARE(ListFiles::path(List::Servers), m_home->filePath(u"vonnerby/vyserver.txt"_s));
-    QCOMPARE(ListFiles::path(List::Friends), m_home->filePath(u"vonnerby/vyfriends.txt"_s));
+    QFETCH(QByteArray, xdg);
+    QFETCH(QByteArray, home);
+    QFETCH(QString, folder);
+    setFolderVariables(xdg, home);
+    QCOMPARE(ListFiles::path(List::Servers), m_home->filePath(folder + u"/vyserver.txt"_s));
+    QCOMPARE(ListFiles::path(List::Friends), m_home->filePath(folder + u"/vyfriends.txt"_s));
+    QVERIFY(!ListFiles::save(List::Servers, u"x"));
+    QCOMPARE(read(m_home->filePath(folder + u"/vyserver.txt"_s)), QByteArray("x\r\n"));
+    // Folders it makes are the user's alone.
+    QCOMPARE(QFile::permissions(m_home->filePath(folder)) & 0x0077, 0);
 }
 
 void TestListFiles::saveWritesOwnerOnlyFilesAndKeepsExistingPermissions()
@@ -90,34 +207,195 @@ void TestListFiles::saveFailureLeavesTheOldFile()
     small.rlim_cur = 4096;
     setrlimit(RLIMIT_FSIZE, &small);
     const auto failure = ListFiles::save(List::Friends, QString(100'000, u'x'));
+    const auto created = ListFiles::create(List::Servers, QString(100'000, u'x'));
     setrlimit(RLIMIT_FSIZE, &old);
 
     QVERIFY(failure);
     QCOMPARE(failure->action, ListFiles::Failure::Action::Save);
     QCOMPARE(failure->path, QDir::toNativeSeparators(ListFiles::path(List::Friends)));
-    QVERIFY(!failure->reason.isEmpty());
+    // The first write is short and sets no error; the system's reason comes with the next.
+    QCOMPARE(failure->reason, systemReason(EFBIG));
+    QVERIFY(failure->existed);
     QCOMPARE(read(ListFiles::path(List::Friends)), QByteArray("saved before\r\n"));
-    QCOMPARE(QDir(ListFiles::folder()).entryList(QDir::Files), QStringList{u"vyfriends.txt"_s});
+    QVERIFY(created.failure);
+    QCOMPARE(created.failure->reason, systemReason(EFBIG));
+    QCOMPARE(QDir(ListFiles::folder()).entryList(QDir::Files | QDir::Hidden),
+             QStringList{u"vyfriends.txt"_s});
+}
+
+void TestListFiles::halfDoneWritesFail_data()
+{
+    QTest::addColumn<bool>("saving");
+    QTest::addColumn<ListFiles::SystemCalls>("calls");
+    QTest::addColumn<int>("problem");
+    QTest::addColumn<QString>("reason");
+    ListFiles::SystemCalls calls = ListFiles::systemCalls();
+    const auto with = [calls](auto change) {
+        ListFiles::SystemCalls changed = calls;
+        change(changed);
+        return changed;
+    };
+    const auto shortWrite = with([](auto &c) { c.write = shortLastPiece; });
+    const auto silentWrite = with([](auto &c) { c.write = partThenNothing; });
+    const auto sync = with([](auto &c) { c.fdatasync = failingSync; });
+    const auto close = with([](auto &c) { c.close = failingClose; });
+    const auto rename = with([](auto &c) { c.rename = failingRename; });
+    const int system = int(Problem::System);
+    for (const bool saving : {true, false}) {
+        const char *action = saving ? "save" : "create";
+        QTest::addRow("%s: short last piece", action)
+                << saving << shortWrite << system << systemReason(ENOSPC);
+        QTest::addRow("%s: part written, no reason", action)
+                << saving << silentWrite << int(Problem::PartWritten) << QString();
+        QTest::addRow("%s: sync fails", action) << saving << sync << system << systemReason(EIO);
+        QTest::addRow("%s: close fails", action) << saving << close << system << systemReason(EIO);
+    }
+    QTest::newRow("save: rename fails") << true << rename << system << systemReason(EXDEV);
+}
+
+void TestListFiles::halfDoneWritesFail()
+{
+    QFETCH(bool, saving);
+    QFETCH(ListFiles::SystemCalls, calls);
+    QFETCH(int, problem);
+    QFETCH(QString, reason);
+    const QString friends = ListFiles::path(List::Friends);
+    if (saving)
+        QVERIFY(!ListFiles::save(List::Friends, u"saved before"));
+    else
+        QDir().mkpath(ListFiles::folder());
+
+    ListFiles::systemCalls() = calls;
+    const auto failure = saving ? ListFiles::save(List::Friends, QString(100'000, u'x'))
+                                : ListFiles::create(List::Friends, u"Text1").failure;
+    ListFiles::systemCalls() = m_realCalls;
+    QVERIFY(failure);
+    QCOMPARE(int(failure->problem), problem);
+    QCOMPARE(failure->reason, reason);
+    QCOMPARE(failure->list, List::Friends);
+    QCOMPARE(failure->existed, saving);
+    // The old file as it was, or none; nothing else left behind.
+    QCOMPARE(read(friends), saving ? QByteArray("saved before\r\n") : QByteArray("(missing)"));
+    QCOMPARE(QDir(ListFiles::folder()).entryList(QDir::Files | QDir::Hidden),
+             saving ? QStringList{u"vyfriends.txt"_s} : QStringList());
+}
+
+void TestListFiles::unusableFolder_data()
+{
+    QTest::addColumn<QByteArray>("xdg");
+    QTest::addColumn<QByteArray>("home");
+    QTest::addColumn<int>("problem");
+    QTest::addColumn<QString>("reason");
+    // Root ignores permissions; a data folder that is a regular file stops everyone.
+    QTest::newRow("path through a file") << QByteArray("@/blocked") << QByteArray("@")
+                                         << int(Problem::System) << systemReason(ENOTDIR);
+    QTest::newRow("no HOME") << QByteArray("-") << QByteArray("-") << int(Problem::NoFolder)
+                             << QString();
+    QTest::newRow("no HOME, relative XDG_DATA_HOME")
+            << QByteArray("blocked") << QByteArray("-") << int(Problem::NoFolder) << QString();
 }
 
 void TestListFiles::unusableFolder()
 {
-    // Root ignores permissions; a data folder that is a regular file stops everyone.
+    QFETCH(QByteArray, xdg);
+    QFETCH(QByteArray, home);
+    QFETCH(int, problem);
+    QFETCH(QString, reason);
     write(m_home->filePath(u"blocked"_s), "not a folder");
-    qputenv("XDG_DATA_HOME", m_home->filePath(u"blocked"_s).toLocal8Bit());
+    setFolderVariables(xdg, home);
+    // Nothing lands in the current folder or at the root either.
+    QVERIFY(QDir::setCurrent(m_home->path()));
 
     const auto saved = ListFiles::save(List::Servers, u"x");
     QVERIFY(saved);
-    QVERIFY(!saved->missing);
-    QVERIFY2(saved->reason.contains(u"directory"_s, Qt::CaseInsensitive),
-             qPrintable(saved->reason));
+    QCOMPARE(int(saved->problem), problem);
+    QCOMPARE(saved->reason, reason);
     const auto created = ListFiles::create(List::Servers, u"Text1");
     QVERIFY(created.failure);
     QVERIFY(!created.written);
     QCOMPARE(created.failure->action, ListFiles::Failure::Action::Create);
+    QCOMPARE(int(created.failure->problem), problem);
     const auto opened = ListFiles::open(List::Servers);
     QVERIFY(opened.failure);
+    QCOMPARE(int(opened.failure->problem), problem);
+    QVERIFY(!ListFiles::isMissing(List::Servers));
     QCOMPARE(read(m_home->filePath(u"blocked"_s)), QByteArray("not a folder"));
+    QCOMPARE(QDir(m_home->path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+             QStringList{u"blocked"_s});
+    QVERIFY(!QFileInfo::exists(u"/.local/share/vonnerby"_s));
+}
+
+void TestListFiles::onlyRegularFiles_data()
+{
+    QTest::addColumn<QString>("link"); // where the list's path links to, or empty
+    QTest::addColumn<int>("kind");
+    QTest::newRow("FIFO") << QString() << int(Kind::Fifo);
+    QTest::newRow("folder") << QString() << int(Kind::Directory);
+    QTest::newRow("link to /dev/null") << u"/dev/null"_s << int(Kind::Device);
+    QTest::newRow("link to /dev/zero") << u"/dev/zero"_s << int(Kind::Device);
+    QTest::newRow("dangling link") << u"nowhere"_s << int(Kind::DanglingLink);
+}
+
+void TestListFiles::onlyRegularFiles()
+{
+    QFETCH(QString, link);
+    QFETCH(int, kind);
+    const QString servers = ListFiles::path(List::Servers);
+    QDir().mkpath(ListFiles::folder());
+    if (!link.isEmpty())
+        QVERIFY(QFile::link(link, servers));
+    else if (kind == int(Kind::Fifo))
+        QVERIFY(::mkfifo(QFile::encodeName(servers).constData(), 0600) == 0);
+    else
+        QVERIFY(QDir().mkdir(servers));
+    const auto standing = [&servers] {
+        struct stat info = {};
+        ::lstat(QFile::encodeName(servers).constData(), &info);
+        return info.st_mode;
+    };
+    const auto before = standing();
+
+    // Blocking on a FIFO or reading /dev/zero for ever would hang here; the alarm ends that.
+    alarm(20);
+    const auto opened = ListFiles::open(List::Servers);
+    const auto saved = ListFiles::save(List::Servers, u"x");
+    const auto created = ListFiles::create(List::Servers, u"Text1");
+    alarm(0);
+    for (const auto &failure : {opened.failure, saved, created.failure}) {
+        QVERIFY(failure);
+        QCOMPARE(failure->problem, Problem::NotAFile);
+        QCOMPARE(int(failure->kind), kind);
+    }
+    QVERIFY(!created.written);
+    QVERIFY(!ListFiles::isMissing(List::Servers));
+    // Nothing replaced and nothing made.
+    QCOMPARE(standing(), before);
+    QCOMPARE(QFile::symLinkTarget(servers),
+             link.isEmpty() ? QString() : QFileInfo(servers).symLinkTarget());
+    QCOMPARE(QDir(ListFiles::folder())
+                     .entryList(QDir::AllEntries | QDir::System | QDir::Hidden
+                                | QDir::NoDotAndDotDot),
+             QStringList{u"vyserver.txt"_s});
+    QVERIFY(!QFileInfo::exists(ListFiles::folder() + u"/nowhere"_s));
+}
+
+void TestListFiles::saveThroughALinkKeepsTheLink()
+{
+    const QString real = m_home->filePath(u"elsewhere/servers.txt"_s);
+    write(real, "old\r\n");
+    QVERIFY(QFile::setPermissions(
+            real, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup));
+    QDir().mkpath(ListFiles::folder());
+    QVERIFY(QFile::link(real, ListFiles::path(List::Servers)));
+
+    QVERIFY(!ListFiles::save(List::Servers, u"new"));
+    QCOMPARE(QFileInfo(ListFiles::path(List::Servers)).symLinkTarget(), real);
+    QCOMPARE(read(real), QByteArray("new\r\n"));
+    QCOMPARE(QFile::permissions(real) & 0x0777, 0x0640);
+    QCOMPARE(ListFiles::open(List::Servers).text, u"new"_s);
+    QVERIFY(!ListFiles::create(List::Servers, u"Text1").written);
+    QCOMPARE(QDir(m_home->filePath(u"elsewhere"_s)).entryList(QDir::Files | QDir::Hidden),
+             QStringList{u"servers.txt"_s});
 }
 
 void TestListFiles::openReadsWhatSaveWrote()
@@ -134,7 +412,7 @@ void TestListFiles::openMissingOrEmptyFile()
 {
     auto opened = ListFiles::open(List::Servers);
     QVERIFY(opened.failure);
-    QVERIFY(opened.failure->missing);
+    QCOMPARE(opened.failure->problem, ListFiles::Failure::Problem::Missing);
     QCOMPARE(opened.failure->action, ListFiles::Failure::Action::Open);
     QCOMPARE(opened.failure->path, QDir::toNativeSeparators(ListFiles::path(List::Servers)));
     // Open never makes the folder.
@@ -179,6 +457,12 @@ void TestListFiles::hugeRandomFileOpensAndSavesBack()
     const QByteArray saved = read(ListFiles::path(List::Friends));
     QCOMPARE(saved.size(), bytes.size() + (bytes.endsWith("\r\n") ? 0 : 2));
     QCOMPARE(ListFiles::open(List::Friends).text, opened.text);
+
+    // Beyond the limit, refused before it is read.
+    QVERIFY(QFile::resize(ListFiles::path(List::Friends), ListFiles::MaxFileSize + 1));
+    const auto tooLarge = ListFiles::open(List::Friends);
+    QVERIFY(tooLarge.failure);
+    QCOMPARE(tooLarge.failure->problem, Problem::TooLarge);
 }
 
 QTEST_GUILESS_MAIN(TestListFiles)
