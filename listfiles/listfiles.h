@@ -14,8 +14,8 @@ namespace ListFiles {
 enum class List { Servers, Friends };
 
 // Open refuses a larger file: the window could not hold it, and reading it would only run the
-// machine out of memory.
-constexpr qint64 MaxFileSize = 64 * 1024 * 1024;
+// machine out of memory. A million records take about 270 MB.
+constexpr qint64 MaxFileSize = 512 * 1024 * 1024;
 
 struct Failure
 {
