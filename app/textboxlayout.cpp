@@ -32,10 +32,10 @@ void TextBoxLayout::layOut(const QTextBlock &block, Work work) const
     const bool longRun =
             wanted == QTextOption::WrapAtWordBoundaryOrAnywhere && hasLongRun(block.text());
     const QTextOption::WrapMode mode = longRun ? QTextOption::WrapAnywhere : wanted;
-    // Qt shapes a block again for every cursor it draws or measures unless the block keeps
-    // its glyphs; a huge line keeps them, so a keystroke costs one layout and not several.
+    // Qt shapes a block again for every cursor it draws or measures, and for every blink,
+    // unless the block keeps its glyphs; a long one keeps them, so a keystroke costs one layout.
     if (block.isValid())
-        block.layout()->setCacheEnabled(longRun);
+        block.layout()->setCacheEnabled(longRun || block.length() > KeptGlyphs);
     if (mode == current.wrapMode()) {
         work();
         return;

@@ -18,6 +18,8 @@ public:
 
     // Runs this long without a break opportunity are wrapped anywhere; far longer than a line.
     static constexpr qsizetype LongRun = 500;
+    // Blocks this long keep their glyphs between layouts.
+    static constexpr int KeptGlyphs = 10'000;
     // Whether \a text holds a run without a break opportunity of LongRun characters or more.
     static bool hasLongRun(const QString &text);
 
