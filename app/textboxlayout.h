@@ -14,6 +14,8 @@ class TextBoxLayout : public QPlainTextDocumentLayout
 public:
     explicit TextBoxLayout(QTextDocument *document);
 
+    // Qt lays a block out in these two and nowhere else: here when a block is first needed,
+    // in documentChanged() when an edit stays within one block.
     QRectF blockBoundingRect(const QTextBlock &block) const override;
 
     // Runs this long without a break opportunity are wrapped anywhere; far longer than a line.
