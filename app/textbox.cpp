@@ -1,12 +1,22 @@
 #include "textbox.h"
 
+#include "textboxlayout.h"
+
 #include <QKeyEvent>
+#include <QTextDocument>
 
 using namespace Qt::Literals::StringLiterals;
 
 TextBox::TextBox(QWidget *parent)
     : QPlainTextEdit(parent)
 {
+    // The same document Qt makes for itself, with the line layout of our own.
+    auto *text = new QTextDocument(this);
+    auto *layout = new TextBoxLayout(text);
+    layout->setPaintDevice(viewport());
+    text->setDocumentLayout(layout);
+    text->setDefaultFont(font());
+    setDocument(text);
     setTabChangesFocus(true);
     setLineWrapMode(QPlainTextEdit::WidgetWidth);
     setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);

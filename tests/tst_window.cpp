@@ -9,6 +9,8 @@
 #include <QScrollBar>
 #include <QTabBar>
 #include <QTabWidget>
+#include <QTextBlock>
+#include <QTextLayout>
 
 #include <limits>
 
@@ -213,6 +215,11 @@ void TestWindow::startState()
 
 void TestWindow::multiLineBoxes()
 {
+    // Words move whole to the next line; a block holding a run too long for word wrapping to
+    // lay out in reasonable time is wrapped anywhere, typed into or laid out later alike.
+    const QString words = u"abcdefghij "_s.repeated(20);
+    const QString run(5000, u'x');
+    w->find<QTabWidget>("SSTab1")->setCurrentIndex(1);
     for (const char *name : {"txtgames", "txtcomments", "txtnotes", "txtfriends", "txtserver"}) {
         auto *box = w->find<QPlainTextEdit>(name);
         QCOMPARE(box->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
@@ -220,6 +227,32 @@ void TestWindow::multiLineBoxes()
         QCOMPARE(box->lineWrapMode(), QPlainTextEdit::WidgetWidth);
         QVERIFY(box->tabChangesFocus());
         QVERIFY(!box->isReadOnly());
+
+        // Laid out when first shown, then again on a keystroke.
+        box->setPlainText(words + u'\n' + run);
+        for (const QString &typed : {QString(), u"y"_s}) {
+            box->setFocus();
+            box->moveCursor(QTextCursor::End);
+            if (!typed.isEmpty())
+                QTest::keyClicks(box, typed);
+            box->moveCursor(QTextCursor::Start);
+            box->viewport()->repaint();
+            const QTextBlock ordinary = box->document()->firstBlock();
+            const QTextBlock huge = ordinary.next();
+            for (const QTextBlock &block : {ordinary, huge})
+                QVERIFY(box->document()->documentLayout()->blockBoundingRect(block).height() > 0);
+            const QTextLayout *lines = ordinary.layout();
+            QVERIFY2(lines->lineCount() > 1, name);
+            for (int i = 1; i < lines->lineCount(); ++i)
+                QCOMPARE(words.at(lines->lineAt(i).textStart() - 1), u' ');
+            QCOMPARE(lines->textOption().wrapMode(), QTextOption::WrapAtWordBoundaryOrAnywhere);
+            QCOMPARE(huge.layout()->textOption().wrapMode(), QTextOption::WrapAnywhere);
+            QVERIFY(huge.layout()->lineCount() > 10);
+            QCOMPARE(huge.text(), run + typed);
+            QCOMPARE(box->document()->defaultTextOption().wrapMode(),
+                     QTextOption::WrapAtWordBoundaryOrAnywhere);
+        }
+        box->clear();
     }
 }
 

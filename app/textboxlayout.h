@@ -1,0 +1,40 @@
+#pragma once
+
+#include <QPlainTextDocumentLayout>
+#include <QTextOption>
+
+// The text boxes' line layout. Wrapping at word boundaries costs Qt time that grows with the
+// square of a run without a break opportunity (it looks for the run's end again for every line),
+// so a block holding such a run, longer than any line can show, is wrapped anywhere instead: a
+// megabyte without a space, or a zero-filled file, then opens and edits in linear time.
+class TextBoxLayout : public QPlainTextDocumentLayout
+{
+    Q_OBJECT
+
+public:
+    explicit TextBoxLayout(QTextDocument *document);
+
+    // Qt lays a block out in these two and nowhere else: here when a block is first needed,
+    // in documentChanged() when an edit stays within one block.
+    QRectF blockBoundingRect(const QTextBlock &block) const override;
+
+    // Runs this long without a break opportunity are wrapped anywhere; far longer than a line.
+    static constexpr qsizetype LongRun = 500;
+    // Blocks this long keep their glyphs between layouts.
+    static constexpr int KeptGlyphs = 10'000;
+    // Whether \a text holds a run without a break opportunity of LongRun characters or more.
+    static bool hasLongRun(const QString &text);
+
+protected:
+    void documentChanged(int from, int charsRemoved, int charsAdded) override;
+
+private:
+    template<typename Work>
+    void layOut(const QTextBlock &block, Work work) const;
+
+    // Set while this layout itself changes the document's text option around a block's layout.
+    mutable bool m_switching = false;
+    // The wrap mode the box asked for, while a different one is in force for one block.
+    mutable QTextOption::WrapMode m_wanted = QTextOption::WrapAtWordBoundaryOrAnywhere;
+    mutable int m_depth = 0;
+};
