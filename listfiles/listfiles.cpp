@@ -8,6 +8,10 @@
 #include <QSaveFile>
 #include <QStandardPaths>
 
+#ifdef Q_OS_UNIX
+#include <sys/stat.h>
+#endif
+
 using namespace Qt::Literals::StringLiterals;
 
 namespace ListFiles {
@@ -43,6 +47,26 @@ bool writeList(QFileDevice &file, QStringView text)
     });
 }
 
+#ifdef Q_OS_UNIX
+Stamp stampOf(const struct stat &status)
+{
+    return {true, status.st_size,
+            qint64(status.st_mtim.tv_sec) * 1'000'000'000 + status.st_mtim.tv_nsec,
+            quint64(status.st_dev), quint64(status.st_ino)};
+}
+#endif
+
+// The file itself, whatever its name leads to by now; nothing where the system cannot tell.
+std::optional<Stamp> stampOf([[maybe_unused]] const QFileDevice &file)
+{
+#ifdef Q_OS_UNIX
+    struct stat status;
+    if (::fstat(file.handle(), &status) == 0)
+        return stampOf(status);
+#endif
+    return std::nullopt;
+}
+
 } // namespace
 
 QString folder()
@@ -76,7 +100,22 @@ QString listText(QByteArrayView bytes)
     return decode(bytes);
 }
 
-std::optional<Failure> save(List list, QStringView text)
+Stamp stamp(List list)
+{
+#ifdef Q_OS_UNIX
+    struct stat status;
+    if (::stat(QFile::encodeName(path(list)).constData(), &status) == 0)
+        return stampOf(status);
+    return {};
+#else
+    const QFileInfo info(path(list));
+    if (!info.exists())
+        return {};
+    return {true, info.size(), info.lastModified().toMSecsSinceEpoch() * 1'000'000};
+#endif
+}
+
+std::optional<Failure> save(List list, QStringView text, Stamp *written)
 {
     const auto failed = [list](const QString &reason) {
         return failure(Failure::Action::Save, list, reason);
@@ -96,8 +135,12 @@ std::optional<Failure> save(List list, QStringView text)
         file.cancelWriting();
         return failed(reason);
     }
+    // Taken before the rename, so that no other writer can come in between.
+    const auto stamp = stampOf(file);
     if (!file.commit())
         return failed(file.errorString());
+    if (written)
+        *written = stamp ? *stamp : ListFiles::stamp(list);
     return std::nullopt;
 }
 
@@ -107,18 +150,20 @@ Opened open(List list)
     if (!file.open(QIODevice::ReadOnly)) {
         Failure f = failure(Failure::Action::Open, list, file.errorString());
         f.missing = !file.exists();
-        return {{}, f};
+        return {{}, f, {}};
     }
+    // Before reading: a change made while reading shows as a change since.
+    const auto stamp = stampOf(file);
     const QByteArray bytes = file.readAll();
     if (file.error() != QFileDevice::NoError)
-        return {{}, failure(Failure::Action::Open, list, file.errorString())};
-    return {listText(bytes), std::nullopt};
+        return {{}, failure(Failure::Action::Open, list, file.errorString()), {}};
+    return {listText(bytes), std::nullopt, stamp ? *stamp : ListFiles::stamp(list)};
 }
 
 Created create(List list, QStringView text)
 {
     const auto failed = [list](const QString &reason) {
-        return Created{false, failure(Failure::Action::Create, list, reason)};
+        return Created{false, failure(Failure::Action::Create, list, reason), {}};
     };
     const QString target = path(list);
     if (QFileInfo::exists(target))
@@ -137,8 +182,9 @@ Created create(List list, QStringView text)
         file.remove();
         return failed(reason);
     }
+    const auto stamp = stampOf(file);
     file.close();
-    return {true, std::nullopt};
+    return {true, std::nullopt, stamp ? *stamp : ListFiles::stamp(list)};
 }
 
 } // namespace ListFiles
