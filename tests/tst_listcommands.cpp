@@ -402,7 +402,7 @@ void TestListCommands::saveAsksBeforeOverwritingChangesFromOutside_data()
             << false << open << u"rewritten"_s << false << true << true << false;
     QTest::newRow("server file deleted, closing")
             << false << open << u"deleted"_s << true << false << true << false;
-    QTest::newRow("friends file changes while asked")
+    QTest::newRow("friends file changes while asked about the server file")
             << false << open << u"rewritten"_s << true << false << false << true;
 }
 
@@ -435,6 +435,8 @@ void TestListCommands::saveAsksBeforeOverwritingChangesFromOutside()
         changeOutside(path(List::Servers), change);
     if (friends)
         changeOutside(path(List::Friends), change);
+    if (QTest::currentTestFailed())
+        return;
     w->messages->shown.clear();
 
     // Save from the menu, or as the answer to the close question.
@@ -467,10 +469,8 @@ void TestListCommands::saveAsksBeforeOverwritingChangesFromOutside()
         QCOMPARE(questions.size(), againWhileAsked ? 2 : 1);
         const QString &asked = questions[0].text;
         QCOMPARE(questions[0].choices, (QList<Choice>{Choice::Overwrite, Choice::Cancel}));
-        QVERIFY2(asked.contains(u"was "_s
-                                + change.replace(u"rewritten"_s, u"changed"_s)
-                                          .replace(u"grown"_s, u"changed"_s)
-                                          .replace(u"replaced"_s, u"changed"_s)),
+        const bool namedAsIs = change == u"created"_s || change == u"deleted"_s;
+        QVERIFY2(asked.contains(u"was "_s + (namedAsIs ? change : u"changed"_s)),
                  qPrintable(asked));
         QCOMPARE(asked.contains(u"server list file"_s), servers);
         QCOMPARE(asked.contains(nativePath(List::Servers)), servers);
