@@ -111,7 +111,7 @@ Stamp stamp(List list)
     const QFileInfo info(path(list));
     if (!info.exists())
         return {};
-    return {true, info.size(), info.lastModified().toMSecsSinceEpoch() * 1'000'000};
+    return {true, info.size(), info.lastModified().toMSecsSinceEpoch() * 1'000'000, 0, 0};
 #endif
 }
 
