@@ -7,6 +7,8 @@
 #include <QDir>
 #include <QHash>
 
+#include <array>
+
 using namespace Qt::Literals::StringLiterals;
 
 namespace {
@@ -92,6 +94,9 @@ void Commands::open()
 
 bool Commands::save()
 {
+    // Both files are looked at before either is written, so that a Cancel writes nothing.
+    if (!mayOverwrite())
+        return false;
     if (!saveList(ListFiles::List::Servers, ServerList, m_savedServers))
         return false;
     if (!saveList(ListFiles::List::Friends, FriendsList, m_savedFriends))
@@ -113,6 +118,8 @@ void Commands::create()
             m_form.reportError(describe(*created.failure));
             return;
         }
+        if (created.written)
+            stamp(file) = created.stamp;
         written = written || created.written;
     }
     if (written)
@@ -195,6 +202,7 @@ bool Commands::openList(ListFiles::List file, const QString &list, Fingerprint &
         return false;
     }
     m_form.setText(list, opened.text);
+    stamp(file) = opened.stamp;
     // The box may have changed line breaks on the way in; what it holds now is the baseline.
     markSaved(list, saved, m_form.text(list));
     return true;
@@ -203,10 +211,12 @@ bool Commands::openList(ListFiles::List file, const QString &list, Fingerprint &
 bool Commands::saveList(ListFiles::List file, const QString &list, Fingerprint &saved)
 {
     const QString text = m_form.text(list);
-    if (const auto failure = ListFiles::save(file, text)) {
+    ListFiles::Stamp written;
+    if (const auto failure = ListFiles::save(file, text, &written)) {
         m_form.reportError(describe(*failure));
         return false;
     }
+    stamp(file) = written;
     markSaved(list, saved, text);
     return true;
 }
@@ -299,4 +309,53 @@ QString Commands::describe(const ListFiles::Failure &failure) const
     if (!hint.isEmpty())
         text += u"\n\n"_s + hint;
     return text;
+}
+
+ListFiles::Stamp &Commands::stamp(ListFiles::List file)
+{
+    return file == ListFiles::List::Servers ? m_serverStamp : m_friendsStamp;
+}
+
+bool Commands::mayOverwrite()
+{
+    using ListFiles::List;
+    constexpr std::array files{List::Servers, List::Friends};
+    // What the user agreed to overwrite: a file that changes again while the question is up is
+    // asked about again.
+    std::array agreed{m_serverStamp, m_friendsStamp};
+    for (;;) {
+        std::array<ListFiles::Stamp, files.size()> now;
+        QStringList changes;
+        for (size_t i = 0; i < files.size(); ++i) {
+            now[i] = ListFiles::stamp(files[i]);
+            if (now[i] == agreed[i])
+                continue;
+            const bool servers = files[i] == List::Servers;
+            QString change;
+            if (!now[i].exists)
+                change = servers ? tr("The server list file was deleted outside this window:")
+                                 : tr("The friends list file was deleted outside this window:");
+            else if (!agreed[i].exists)
+                change = servers ? tr("The server list file was created outside this window:")
+                                 : tr("The friends list file was created outside this window:");
+            else
+                change = servers ? tr("The server list file was changed outside this window:")
+                                 : tr("The friends list file was changed outside this window:");
+            changes << change + u'\n' + QDir::toNativeSeparators(ListFiles::path(files[i]));
+        }
+        if (changes.isEmpty())
+            return true;
+        const Question overwrite{
+                tr("Save"),
+                changes.join(u"\n\n"_s) + u"\n\n"_s
+                        + (changes.size() == 1 ? tr("Overwrite it with the list on screen?")
+                                               : tr("Overwrite them with the lists on screen?")),
+                {Choice::Overwrite, Choice::Cancel},
+                Choice::Cancel,
+                Choice::Cancel,
+        };
+        if (m_form.ask(overwrite) != Choice::Overwrite)
+            return false;
+        agreed = now;
+    }
 }

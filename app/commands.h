@@ -1,5 +1,7 @@
 #pragma once
 
+#include "listfiles.h"
+
 #include <QCoreApplication>
 #include <QString>
 #include <QStringView>
@@ -7,10 +9,6 @@
 #include <cstddef>
 
 class Form;
-namespace ListFiles {
-struct Failure;
-enum class List;
-} // namespace ListFiles
 
 // What each button and menu item does, in terms of the window's runtime operations.
 class Commands
@@ -48,9 +46,14 @@ private:
     bool openList(ListFiles::List file, const QString &list, Fingerprint &saved);
     bool saveList(ListFiles::List file, const QString &list, Fingerprint &saved);
     QString describe(const ListFiles::Failure &failure) const;
+    ListFiles::Stamp &stamp(ListFiles::List file);
+    bool mayOverwrite();
 
     Form &m_form;
     // At start both lists are empty and there is nothing to lose.
     Fingerprint m_savedServers = fingerprint({});
     Fingerprint m_savedFriends = fingerprint({});
+    // The list files as this window last opened, saved or created them, or found them at start.
+    ListFiles::Stamp m_serverStamp = ListFiles::stamp(ListFiles::List::Servers);
+    ListFiles::Stamp m_friendsStamp = ListFiles::stamp(ListFiles::List::Friends);
 };

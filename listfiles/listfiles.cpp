@@ -192,9 +192,17 @@ QByteArray folderOf(const QByteArray &file)
     return slash > 0 ? file.left(slash) : QByteArray("/");
 }
 
+Stamp stampOf(const struct stat &status)
+{
+    return {true, status.st_size,
+            qint64(status.st_mtim.tv_sec) * 1'000'000'000 + status.st_mtim.tv_nsec,
+            quint64(status.st_dev), quint64(status.st_ino)};
+}
+
 // Writes, syncs and closes \a fd; 0 or the error, PartWritten included. \a fd is closed after.
+// \a written receives the stamp of the file as written, taken while it is still ours.
 int finish(int fd, QStringView text, Failure::Action action, List list,
-           std::optional<Failure> &failed)
+           std::optional<Failure> &failed, Stamp &written)
 {
     if (const int error = writeList(fd, text)) {
         ::close(fd);
@@ -207,6 +215,9 @@ int finish(int fd, QStringView text, Failure::Action action, List list,
         failed = failure(action, list, Failure::Problem::System, error);
         return error;
     }
+    struct stat info = {};
+    if (::fstat(fd, &info) == 0)
+        written = stampOf(info);
     // Linux releases the descriptor even when close fails, so it is not closed again.
     if (systemCalls().close(fd) != 0) {
         const int error = errno;
@@ -256,7 +267,15 @@ QString listText(QByteArrayView bytes)
     return decode(bytes);
 }
 
-std::optional<Failure> save(List list, QStringView text)
+Stamp stamp(List list)
+{
+    struct stat status;
+    if (::stat(QFile::encodeName(path(list)).constData(), &status) == 0)
+        return stampOf(status);
+    return {};
+}
+
+std::optional<Failure> save(List list, QStringView text, Stamp *written)
 {
     using Problem = Failure::Problem;
     const auto failed = [list](Problem problem, int error = 0) {
@@ -312,12 +331,15 @@ std::optional<Failure> save(List list, QStringView text)
             return abandon(failed(Problem::System, errno), fd);
     }
     std::optional<Failure> finished;
-    if (finish(fd, text, Failure::Action::Save, list, finished) != 0)
+    Stamp stamp;
+    if (finish(fd, text, Failure::Action::Save, list, finished, stamp) != 0)
         return abandon(*finished);
     if (systemCalls().rename(temp.constData(), final.constData()) != 0)
         return abandon(failed(Problem::System, errno));
     if (const int error = syncFolder(finalFolder))
         return failed(Problem::Unconfirmed, error);
+    if (written)
+        *written = stamp;
     return std::nullopt;
 }
 
@@ -325,7 +347,7 @@ Opened open(List list)
 {
     using Problem = Failure::Problem;
     const auto failed = [list](Problem problem, int error = 0) {
-        return Opened{{}, failure(Failure::Action::Open, list, problem, error)};
+        return Opened{{}, failure(Failure::Action::Open, list, problem, error), {}};
     };
     if (!dataHome())
         return failed(Problem::NoFolder);
@@ -334,7 +356,7 @@ Opened open(List list)
     if (found.state == Found::State::Missing)
         return failed(Problem::Missing);
     if (auto refused = refusal(Failure::Action::Open, list, found))
-        return {{}, refused};
+        return {{}, refused, {}};
     if (found.info.st_size > MaxFileSize)
         return failed(Problem::TooLarge);
 
@@ -353,12 +375,14 @@ Opened open(List list)
         Found changed;
         changed.state = Found::State::NotAFile;
         changed.kind = kindOf(info.st_mode);
-        return {{}, refusal(Failure::Action::Open, list, changed)};
+        return {{}, refusal(Failure::Action::Open, list, changed), {}};
     }
     if (info.st_size > MaxFileSize) {
         ::close(fd);
         return failed(Problem::TooLarge);
     }
+    // Before reading: a change made while reading shows as a change since.
+    const Stamp stamp = stampOf(info);
     QByteArray bytes(qsizetype(info.st_size), Qt::Uninitialized);
     qsizetype got = 0;
     for (;;) {
@@ -384,7 +408,7 @@ Opened open(List list)
     }
     ::close(fd);
     bytes.truncate(got);
-    return {listText(bytes), std::nullopt};
+    return {listText(bytes), std::nullopt, stamp};
 }
 
 bool isMissing(List list)
@@ -396,7 +420,7 @@ Created create(List list, QStringView text)
 {
     using Problem = Failure::Problem;
     const auto failed = [list](Problem problem, int error = 0) {
-        return Created{false, failure(Failure::Action::Create, list, problem, error)};
+        return Created{false, failure(Failure::Action::Create, list, problem, error), {}};
     };
     if (!dataHome())
         return failed(Problem::NoFolder);
@@ -405,7 +429,7 @@ Created create(List list, QStringView text)
     if (found.state == Found::State::File)
         return {};
     if (auto refused = refusal(Failure::Action::Create, list, found))
-        return {false, refused};
+        return {false, refused, {}};
     if (const int error = makeFolder(folder()))
         return failed(Problem::System, error);
 
@@ -418,18 +442,19 @@ Created create(List list, QStringView text)
         if (error == EEXIST && found.state == Found::State::File)
             return {};
         if (auto refused = refusal(Failure::Action::Create, list, found))
-            return {false, refused};
+            return {false, refused, {}};
         return failed(Problem::System, error);
     }
     // The file is ours from here: rather than leave half a list, a failure takes it away.
     std::optional<Failure> finished;
-    if (finish(fd, text, Failure::Action::Create, list, finished) != 0) {
+    Stamp stamp;
+    if (finish(fd, text, Failure::Action::Create, list, finished, stamp) != 0) {
         ::unlink(target.constData());
-        return {false, finished};
+        return {false, finished, {}};
     }
     if (const int error = syncFolder(folderOf(target)))
         return failed(Problem::Unconfirmed, error);
-    return {true, std::nullopt};
+    return {true, std::nullopt, stamp};
 }
 
 } // namespace ListFiles

@@ -16,6 +16,8 @@ QString label(Choice choice)
         return QCoreApplication::translate("DialogMessages", "&Discard");
     case Choice::Replace:
         return QCoreApplication::translate("DialogMessages", "&Replace");
+    case Choice::Overwrite:
+        return QCoreApplication::translate("DialogMessages", "&Overwrite");
     case Choice::Cancel:
         break;
     }
@@ -27,6 +29,7 @@ QMessageBox::ButtonRole role(Choice choice)
     switch (choice) {
     case Choice::Save:
     case Choice::Replace:
+    case Choice::Overwrite:
         return QMessageBox::AcceptRole;
     case Choice::Discard:
         return QMessageBox::DestructiveRole;

@@ -87,16 +87,24 @@ void TestDialogMessages::questionButtonsHaveMnemonicsAndEscapeCancels()
 void TestDialogMessages::questionAnswersWithTheButtonPressed()
 {
     DialogMessages messages(&m_parent);
-    for (const Choice expected : {Choice::Replace, Choice::Cancel}) {
-        whenShown([&](QMessageBox *box) {
+    const QList<std::pair<Choice, QString>> buttons{
+            {Choice::Replace, u"&Replace"_s},
+            {Choice::Overwrite, u"&Overwrite"_s},
+            {Choice::Cancel, u"&Cancel"_s},
+    };
+    for (const auto &[expected, label] : buttons) {
+        whenShown([&label](QMessageBox *box) {
             for (QAbstractButton *button : box->buttons()) {
-                if (button->text() == (expected == Choice::Replace ? u"&Replace"_s : u"&Cancel"_s))
+                if (button->text() == label) {
                     button->click();
+                    return;
+                }
             }
+            box->reject(); // no such button: fail rather than hang
         });
         QCOMPARE(messages.ask({u"Open"_s,
                                u"Replace?"_s,
-                               {Choice::Replace, Choice::Cancel},
+                               {Choice::Replace, Choice::Overwrite, Choice::Cancel},
                                Choice::Cancel,
                                Choice::Cancel}),
                  expected);

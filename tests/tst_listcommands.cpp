@@ -8,6 +8,8 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <fcntl.h>
+#include <sys/stat.h>
 
 using namespace Qt::Literals::StringLiterals;
 using Kind = RecordingMessages::Kind;
@@ -34,12 +36,15 @@ private slots:
     void closeAsksOnlyAboutUnsavedChanges();
     void closeAnswers();
     void openAsksBeforeReplacingUnsavedLists();
+    void saveAsksBeforeOverwritingChangesFromOutside_data();
+    void saveAsksBeforeOverwritingChangesFromOutside();
 
 private:
     QString path(List list) const { return ListFiles::path(list); }
     static QByteArray read(const QString &path);
     static void write(const QString &path, const QByteArray &bytes);
     void setList(const char *box, const QString &text) const;
+    static void changeOutside(const QString &path, const QString &how);
 
     std::unique_ptr<QTemporaryDir> m_home;
     std::unique_ptr<WindowFixture> w;
@@ -270,18 +275,21 @@ void TestListCommands::saveStopsAtFailingFriendsFile()
 {
     QDir().mkpath(path(List::Friends)); // a folder where the file should be
     setList("txtserver", u"servers"_s);
+    w->messages->answers << Choice::Overwrite; // the folder appeared after the window came up
     w->trigger("mnusave");
     QCOMPARE(read(path(List::Servers)), QByteArray("servers\r\n"));
-    QCOMPARE(w->messages->shown.size(), 1);
-    QCOMPARE(w->messages->shown[0].kind, Kind::Error);
-    QVERIFY(w->messages->shown[0].text.contains(QDir::toNativeSeparators(path(List::Friends))));
-    QVERIFY(w->messages->shown[0].text.contains(u"A folder stands"_s));
+    QCOMPARE(w->messages->shown.size(), 2);
+    QCOMPARE(w->messages->shown[1].kind, Kind::Error);
+    QVERIFY(w->messages->shown[1].text.contains(QDir::toNativeSeparators(path(List::Friends))));
+    QVERIFY(w->messages->shown[1].text.contains(u"A folder stands"_s));
 
     // The message names the list that failed and says what became of each.
     QDir().rmdir(path(List::Friends));
     for (const bool existed : {false, true}) {
-        if (existed)
+        if (existed) {
             write(path(List::Friends), "friends before\r\n");
+            w->messages->answers << Choice::Overwrite; // written behind the window's back
+        }
         const ListFiles::SystemCalls real = ListFiles::systemCalls();
         ListFiles::systemCalls().rename = [](const char *from, const char *to) {
             if (QByteArrayView(to).endsWith("vyfriends.txt")) {
@@ -371,6 +379,187 @@ void TestListCommands::openAsksBeforeReplacingUnsavedLists()
     QCOMPARE(w->list("txtfriends"), u"F"_s);
     QCOMPARE(w->list("txtserver"), u"S"_s);
     QCOMPARE(w->messages->shown.size(), 2);
+}
+
+// Another program at work on a list file; each way but the first two changes just one thing
+// the window can notice: the time (to the nanosecond), the size, or the file itself.
+void TestListCommands::changeOutside(const QString &path, const QString &how)
+{
+    const QByteArray name = QFile::encodeName(path);
+    struct stat before = {};
+    ::stat(name.constData(), &before);
+    const auto setTime = [](const QByteArray &file, timespec modified) {
+        const timespec times[] = {{0, UTIME_OMIT}, modified};
+        QCOMPARE(::utimensat(AT_FDCWD, file.constData(), times, 0), 0);
+    };
+    const QByteArray sameSize(before.st_size, 't');
+    if (how == u"created") {
+        write(path, "theirs\r\n");
+    } else if (how == u"deleted") {
+        QVERIFY(QFile::remove(path));
+    } else if (how == u"rewritten") {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadWrite));
+        file.write(sameSize);
+        file.close();
+        timespec modified = before.st_mtim;
+        modified.tv_nsec ^= 1; // stays a valid count of nanoseconds
+        setTime(name, modified);
+    } else if (how == u"grown") {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::Append));
+        file.write("+");
+        file.close();
+        setTime(name, before.st_mtim);
+    } else if (how == u"replaced") {
+        const QByteArray next = name + ".new";
+        write(QFile::decodeName(next), sameSize);
+        setTime(next, before.st_mtim);
+        QCOMPARE(std::rename(next.constData(), name.constData()), 0);
+    }
+}
+
+void TestListCommands::saveAsksBeforeOverwritingChangesFromOutside_data()
+{
+    QTest::addColumn<bool>("filesAtStart");
+    QTest::addColumn<QStringList>("before"); // this window's own commands
+    QTest::addColumn<QString>("change");
+    QTest::addColumn<bool>("servers");
+    QTest::addColumn<bool>("friends");
+    QTest::addColumn<bool>("byClosing");
+    QTest::addColumn<bool>("againWhileAsked"); // the other file changes while the question is up
+
+    const QStringList open{u"mnuopen"_s};
+    const QStringList save{u"mnusave"_s};
+    QTest::newRow("first run") << false << QStringList() << QString() << false << false << false
+                               << false;
+    QTest::newRow("files there at start")
+            << true << QStringList() << QString() << false << false << false << false;
+    QTest::newRow("after open") << false << open << QString() << false << false << false << false;
+    QTest::newRow("after save") << false << save << QString() << false << false << false << false;
+    QTest::newRow("after create") << false << QStringList{u"mnucreate"_s} << QString() << false
+                                  << false << false << false;
+    QTest::newRow("after create and open") << false << QStringList{u"mnucreate"_s, u"mnuopen"_s}
+                                           << QString() << false << false << false << false;
+    QTest::newRow("server file rewritten")
+            << false << open << u"rewritten"_s << true << false << false << false;
+    QTest::newRow("friends file rewritten")
+            << false << open << u"rewritten"_s << false << true << false << false;
+    QTest::newRow("server file replaced")
+            << false << open << u"replaced"_s << true << false << false << false;
+    QTest::newRow("friends file grown")
+            << false << open << u"grown"_s << false << true << false << false;
+    QTest::newRow("server file created")
+            << false << QStringList() << u"created"_s << true << false << false << false;
+    QTest::newRow("friends file deleted")
+            << false << open << u"deleted"_s << false << true << false << false;
+    QTest::newRow("both files rewritten after save")
+            << false << save << u"rewritten"_s << true << true << false << false;
+    QTest::newRow("friends file rewritten, closing")
+            << false << open << u"rewritten"_s << false << true << true << false;
+    QTest::newRow("server file deleted, closing")
+            << false << open << u"deleted"_s << true << false << true << false;
+    QTest::newRow("friends file changes while asked about the server file")
+            << false << open << u"rewritten"_s << true << false << false << true;
+}
+
+void TestListCommands::saveAsksBeforeOverwritingChangesFromOutside()
+{
+    QFETCH(bool, filesAtStart);
+    QFETCH(QStringList, before);
+    QFETCH(QString, change);
+    QFETCH(bool, servers);
+    QFETCH(bool, friends);
+    QFETCH(bool, byClosing);
+    QFETCH(bool, againWhileAsked);
+
+    // Files there before the window came up, or (for Open) only after.
+    if (filesAtStart || before.value(0) == u"mnuopen"_s) {
+        write(path(List::Servers), "old servers\r\n");
+        write(path(List::Friends), "old friends\r\n");
+    }
+    if (filesAtStart) {
+        w = std::make_unique<WindowFixture>();
+        w->window->show();
+    }
+    for (const QString &command : before)
+        w->trigger(command.toLatin1().constData());
+    setList("txtserver", u"my servers"_s);
+    setList("txtfriends", u"my friends"_s);
+    const QByteArray myServers = "my servers\r\n";
+    const QByteArray myFriends = "my friends\r\n";
+    if (servers)
+        changeOutside(path(List::Servers), change);
+    if (friends)
+        changeOutside(path(List::Friends), change);
+    if (QTest::currentTestFailed())
+        return;
+    w->messages->shown.clear();
+
+    // Save from the menu, or as the answer to the close question.
+    const auto saveNow = [&] {
+        if (!byClosing) {
+            w->trigger("mnusave");
+            return;
+        }
+        w->messages->answers.prepend(Choice::Save);
+        w->window->show();
+        const bool closed = w->window->close();
+        QCOMPARE(closed, w->messages->shown.last().text == u"File Saved!"_s);
+    };
+    const auto nativePath = [this](List list) { return QDir::toNativeSeparators(path(list)); };
+
+    if (!change.isEmpty()) {
+        if (againWhileAsked) {
+            w->messages->answers << Choice::Overwrite << Choice::Cancel;
+            w->messages->whileAsking = [this] { changeOutside(path(List::Friends), u"grown"_s); };
+        } else {
+            w->messages->answers << Choice::Cancel;
+        }
+        saveNow();
+        QList<RecordingMessages::Shown> questions;
+        for (const auto &shown : std::as_const(w->messages->shown)) {
+            QVERIFY(shown.text != u"File Saved!"_s);
+            if (shown.kind == Kind::Question && shown.title == u"Save"_s)
+                questions << shown;
+        }
+        QCOMPARE(questions.size(), againWhileAsked ? 2 : 1);
+        const QString &asked = questions[0].text;
+        QCOMPARE(questions[0].choices, (QList<Choice>{Choice::Overwrite, Choice::Cancel}));
+        const bool namedAsIs = change == u"created"_s || change == u"deleted"_s;
+        QVERIFY2(asked.contains(u"was "_s + (namedAsIs ? change : u"changed"_s)),
+                 qPrintable(asked));
+        QCOMPARE(asked.contains(u"server list file"_s), servers);
+        QCOMPARE(asked.contains(nativePath(List::Servers)), servers);
+        QCOMPARE(asked.contains(u"friends list file"_s), friends);
+        QCOMPARE(asked.contains(nativePath(List::Friends)), friends);
+        if (againWhileAsked) {
+            QVERIFY(questions[1].text.contains(u"friends list file was changed"_s));
+            QVERIFY(!questions[1].text.contains(u"server list"_s));
+        }
+        // Cancel writes neither file, and a close waiting on the Save does not happen.
+        QVERIFY(read(path(List::Servers)) != myServers);
+        QVERIFY(read(path(List::Friends)) != myFriends);
+        QVERIFY(w->window->isVisible());
+
+        w->messages->shown.clear();
+        w->messages->answers << Choice::Overwrite;
+        saveNow();
+        QCOMPARE(w->messages->shown.size(), byClosing ? 3 : 2);
+        QCOMPARE(w->messages->shown.last().text, u"File Saved!"_s);
+        QCOMPARE(w->window->isVisible(), !byClosing);
+        w->messages->shown.clear();
+    }
+
+    // Right after this window's own Save there is nothing to ask.
+    for (int round = 0; round < 2; ++round) {
+        w->trigger("mnusave");
+        QCOMPARE(read(path(List::Servers)), myServers);
+        QCOMPARE(read(path(List::Friends)), myFriends);
+    }
+    QCOMPARE(w->messages->shown.size(), 2);
+    for (const auto &shown : std::as_const(w->messages->shown))
+        QCOMPARE(shown.text, u"File Saved!"_s);
 }
 
 QTEST_MAIN(TestListCommands)

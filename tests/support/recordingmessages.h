@@ -5,6 +5,9 @@
 #include <QList>
 #include <QString>
 
+#include <functional>
+#include <utility>
+
 // Records every message instead of showing it, and answers questions from a script.
 class RecordingMessages final : public Messages
 {
@@ -19,7 +22,8 @@ public:
     };
 
     QList<Shown> shown;
-    QList<Choice> answers; // taken in order; Cancel once they run out
+    QList<Choice> answers;             // taken in order; Cancel once they run out
+    std::function<void()> whileAsking; // runs once, while the next question is up
 
     void information(const QString &prompt, const QString &title) override
     {
@@ -29,6 +33,8 @@ public:
     Choice ask(const Question &question) override
     {
         shown.append({Kind::Question, question.text, question.title, question.choices});
+        if (const auto run = std::exchange(whileAsking, {}))
+            run();
         return answers.isEmpty() ? Choice::Cancel : answers.takeFirst();
     }
 };
