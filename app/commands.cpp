@@ -1,5 +1,6 @@
 #include "commands.h"
 
+#include "busypointer.h"
 #include "form.h"
 #include "listfiles.h"
 #include "records.h"
@@ -74,6 +75,7 @@ void Commands::open()
         if (m_form.ask(replace) != Choice::Replace)
             return;
     }
+    const BusyPointer busy;
     if (!openList(ListFiles::List::Servers, ServerList, m_savedServers))
         return;
     openList(ListFiles::List::Friends, FriendsList, m_savedFriends);
@@ -81,6 +83,7 @@ void Commands::open()
 
 bool Commands::save()
 {
+    const BusyPointer busy;
     if (!saveList(ListFiles::List::Servers, ServerList, m_savedServers))
         return false;
     if (!saveList(ListFiles::List::Friends, FriendsList, m_savedFriends))
