@@ -223,8 +223,11 @@ void MainWindow::createMenus()
                                 auto command) {
         QAction *action = menu->addAction(text);
         action->setObjectName(name);
-        connect(action, &QAction::triggered, this,
-                [this, command] { (m_commands.get()->*command)(); });
+        connect(action, &QAction::triggered, this, [this, command] {
+            (m_commands.get()->*command)();
+            // Emptying a document clears its modified state without saying so.
+            markUnsavedLists();
+        });
     };
 
     QMenu *file = addMenu(tr("&File"), u"mnufile"_s);

@@ -3,8 +3,10 @@
 
 #include <QDir>
 #include <QFile>
+#include <QGuiApplication>
 #include <QTabWidget>
 #include <QTemporaryDir>
+#include <QWindow>
 
 using namespace Qt::Literals::StringLiterals;
 using Kind = RecordingMessages::Kind;
@@ -31,6 +33,7 @@ private slots:
     void closeAsksOnlyAboutUnsavedChanges();
     void closeAnswers();
     void openAsksBeforeReplacingUnsavedLists();
+    void titleMarksUnsavedLists();
 
 private:
     QString path(List list) const { return ListFiles::path(list); }
@@ -90,6 +93,9 @@ void TestListCommands::saveWritesBothFilesThenSaysSo()
     QCOMPARE(w->messages->shown[0].kind, Kind::Information);
     QCOMPARE(w->messages->shown[0].text, u"File Saved!"_s);
     QCOMPARE(w->messages->shown[0].title, u"Saved"_s);
+    // Busy while saving, and no longer once done.
+    QVERIFY(w->messages->shown[0].busy);
+    QVERIFY(!QGuiApplication::overrideCursor());
 
     setList("txtfriends", u"------\nName: x"_s);
     w->trigger("mnusave");
@@ -207,6 +213,8 @@ void TestListCommands::unusableFolder()
     QCOMPARE(w->messages->shown.size(), 1);
     QCOMPARE(w->messages->shown[0].kind, Kind::Error);
     QVERIFY(w->messages->shown[0].text.contains(QDir::toNativeSeparators(path(List::Servers))));
+    QVERIFY(w->messages->shown[0].busy);
+    QVERIFY(!QGuiApplication::overrideCursor());
 
     w->trigger("mnucreate");
     QCOMPARE(w->messages->shown.size(), 3);
@@ -226,6 +234,10 @@ void TestListCommands::openWithMissingFiles()
     QCOMPARE(error.kind, Kind::Error);
     QVERIFY(error.text.contains(QDir::toNativeSeparators(path(List::Servers))));
     QVERIFY(error.text.contains(u"Create Nesacary Items"_s));
+    // The question waits with the normal pointer; the failing Open leaves it normal too.
+    QVERIFY(!w->messages->shown[0].busy);
+    QVERIFY(error.busy);
+    QVERIFY(!QGuiApplication::overrideCursor());
     QCOMPARE(w->list("txtserver"), u"servers on screen"_s);
     QCOMPARE(w->list("txtfriends"), u"friends on screen"_s);
 
@@ -285,6 +297,9 @@ void TestListCommands::closeAnswers()
     w->messages->answers << Choice::Save;
     QVERIFY(!w->window->close());
     QCOMPARE(w->messages->shown.last().kind, Kind::Error);
+    QVERIFY(w->messages->shown.last().busy);
+    QVERIFY(!w->messages->shown[w->messages->shown.size() - 2].busy);
+    QVERIFY(!QGuiApplication::overrideCursor());
 
     qputenv("XDG_DATA_HOME", m_home->path().toLocal8Bit());
     w->messages->answers << Choice::Save;
@@ -314,6 +329,37 @@ void TestListCommands::openAsksBeforeReplacingUnsavedLists()
     QCOMPARE(w->list("txtfriends"), u"F"_s);
     QCOMPARE(w->list("txtserver"), u"S"_s);
     QCOMPARE(w->messages->shown.size(), 2);
+}
+
+void TestListCommands::titleMarksUnsavedLists()
+{
+    // What the desktop shows: the mark stands for "[*]" while a list differs from its file.
+    const auto title = [this] { return w->window->windowHandle()->title(); };
+    QCOMPARE(title(), u"Vonnerby"_s);
+    w->click("cmd1");
+    QCOMPARE(title(), u"Vonnerby*"_s);
+    w->find<QPlainTextEdit>("txtfriends")->undo();
+    QCOMPARE(title(), u"Vonnerby"_s);
+
+    w->typeAtEnd("txtserver", u"x"_s);
+    w->click("cmd1");
+    w->find<QPlainTextEdit>("txtfriends")->undo();
+    QCOMPARE(title(), u"Vonnerby*"_s); // the server list still differs
+    w->trigger("mnusave");
+    QCOMPARE(title(), u"Vonnerby"_s);
+
+    w->click("Command1");
+    w->messages->answers << Choice::Replace;
+    w->trigger("mnuopen");
+    QCOMPARE(title(), u"Vonnerby"_s);
+
+    // A Save that fails leaves the mark.
+    w->click("cmd1");
+    write(m_home->filePath(u"file"_s), "x");
+    qputenv("XDG_DATA_HOME", m_home->filePath(u"file"_s).toLocal8Bit());
+    w->trigger("mnusave");
+    QCOMPARE(title(), u"Vonnerby*"_s);
+    w->messages->answers << Choice::Discard;
 }
 
 QTEST_MAIN(TestListCommands)
