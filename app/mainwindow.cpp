@@ -305,16 +305,14 @@ double MainWindow::fontScale() const
             continue;
         // A caption has the part of its rectangle that no later sibling covers: "No" lies
         // over the right part of "Yes".
-        QSize room = placed.geometry.size();
+        const QRect &own = placed.geometry;
+        QSize room = own.size();
         for (qsizetype j = i + 1; j < m_twipsLayout.size(); ++j) {
-            const Placed &above = m_twipsLayout[j];
-            const QRect &own = placed.geometry;
-            const QRect &other = above.geometry;
-            if (above.control->parentWidget() == placed.control->parentWidget()
+            const QRect &other = m_twipsLayout[j].geometry;
+            if (m_twipsLayout[j].control->parentWidget() == placed.control->parentWidget()
                 && other.left() > own.left() && other.left() <= own.right()
                 && other.top() <= own.center().y() && other.bottom() >= own.center().y())
-                room.setWidth(
-                        std::min(room.width(), above.geometry.left() - placed.geometry.left()));
+                room.setWidth(std::min(room.width(), other.left() - own.left()));
         }
         const QSize needed = placed.control->sizeHint();
         scale = std::max(scale, double(needed.width()) / room.width());
