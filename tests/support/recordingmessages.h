@@ -18,7 +18,7 @@ public:
         QString text;
         QString title;
         QList<Choice> choices;
-        bool busy; // shown under the busy pointer
+        bool busy = false; // shown under the busy pointer
     };
 
     static bool busy()
