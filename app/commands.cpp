@@ -1,5 +1,6 @@
 #include "commands.h"
 
+#include "busypointer.h"
 #include "form.h"
 #include "listfiles.h"
 #include "records.h"
@@ -87,6 +88,7 @@ void Commands::open()
         if (m_form.ask(replace) != Choice::Replace)
             return;
     }
+    const BusyPointer busy;
     if (!openList(ListFiles::List::Servers, ServerList, m_savedServers))
         return;
     openList(ListFiles::List::Friends, FriendsList, m_savedFriends);
@@ -97,6 +99,7 @@ bool Commands::save()
     // Both files are looked at before either is written, so that a Cancel writes nothing.
     if (!mayOverwrite())
         return false;
+    const BusyPointer busy;
     if (!saveList(ListFiles::List::Servers, ServerList, m_savedServers))
         return false;
     if (!saveList(ListFiles::List::Friends, FriendsList, m_savedFriends))

@@ -13,6 +13,15 @@ void ListTabs::addListTab(QWidget *control, const QString &label, const QRect &g
     placeControls();
 }
 
+void ListTabs::setListGeometry(QWidget *control, const QRect &geometry)
+{
+    for (Placed &placed : m_placed) {
+        if (placed.control == control)
+            placed.geometry = geometry;
+    }
+    placeControls();
+}
+
 void ListTabs::resizeEvent(QResizeEvent *event)
 {
     QTabWidget::resizeEvent(event);

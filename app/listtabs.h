@@ -15,6 +15,8 @@ public:
 
     // Adds a tab showing only \a control, at \a geometry in this widget's coordinates.
     void addListTab(QWidget *control, const QString &label, const QRect &geometry);
+    // Moves a control added with addListTab().
+    void setListGeometry(QWidget *control, const QRect &geometry);
 
 protected:
     void resizeEvent(QResizeEvent *event) override;

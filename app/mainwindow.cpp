@@ -15,7 +15,12 @@
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QRadioButton>
+#include <QScrollBar>
+#include <QTabWidget>
+#include <QTextDocument>
 
+#include <algorithm>
 #include <limits>
 
 using namespace Qt::Literals::StringLiterals;
@@ -33,6 +38,17 @@ constexpr QRect twips(int left, int top, int width, int height)
 }
 
 constexpr QSize ClientSize = twips(0, 0, 6420, 9195).size();
+constexpr QRect ListBox = twips(120, 480, 2775, 2775);
+
+// The table leaves room for a font up to 14 pixels high: a label's text clears its frame's title
+// above and its field below, and a text box's frame holds the text's descenders.
+constexpr int RoomyFontHeight = 14;
+
+QRect scaled(const QRect &rect, double scale)
+{
+    return {qRound(rect.x() * scale), qRound(rect.y() * scale), qRound(rect.width() * scale),
+            qRound(rect.height() * scale)};
+}
 
 template<typename Widget>
 Widget *place(Widget *widget, const QString &name, const QRect &geometry)
@@ -49,6 +65,15 @@ QLineEdit *singleLine(const QString &text = {}, QWidget *parent = nullptr)
     auto *box = new QLineEdit(text, parent);
     box->setMaxLength(std::numeric_limits<int>::max());
     return box;
+}
+
+// Enter and keypad Enter on a focused command button click it, as Space does. Outside a dialog
+// this makes no button the default one: Enter elsewhere still clicks nothing.
+QPushButton *commandButton(const QString &caption, QWidget *parent)
+{
+    auto *button = new QPushButton(caption, parent);
+    button->setAutoDefault(true);
+    return button;
 }
 
 // A caption and the field it names. Screen readers announce the field by its label's name, so
@@ -83,7 +108,8 @@ MainWindow::MainWindow(std::unique_ptr<Messages> messages, QWidget *parent)
     // Before any field exists, so screen readers never meet Qt's own interface for them.
     LineEditAccessible::install();
     setObjectName(u"Form1"_s);
-    setWindowTitle(tr("Vonnerby"));
+    // The desktop's mark of unsaved changes stands for "[*]" while either list is modified.
+    setWindowTitle(tr("Vonnerby") + u"[*]"_s);
     setWindowIcon(QIcon(u":/icons/vonnerby.png"_s));
 
     auto *client = new QWidget;
@@ -96,6 +122,8 @@ MainWindow::MainWindow(std::unique_ptr<Messages> messages, QWidget *parent)
     createPlayerPanel(client);
     createMenus();
     setTabOrder();
+    rememberTwipsLayout();
+    fitToFont();
 
     // Nothing moves or resizes: the window is exactly as large as its content.
     layout()->setSizeConstraint(QLayout::SetFixedSize);
@@ -119,12 +147,14 @@ void MainWindow::createListTabs(QWidget *client)
     auto *friends = new TextBox;
     friends->setObjectName(u"txtfriends"_s);
     friends->setAccessibleName(tr("Friends"));
-    tabs->addListTab(friends, tr("Friends"), twips(120, 480, 2775, 2775));
+    tabs->addListTab(friends, tr("Friends"), ListBox);
     auto *servers = new TextBox;
     servers->setObjectName(u"txtserver"_s);
     servers->setAccessibleName(tr("Servers"));
-    tabs->addListTab(servers, tr("Servers"), twips(120, 480, 2775, 2775));
+    tabs->addListTab(servers, tr("Servers"), ListBox);
     tabs->setCurrentIndex(0);
+    for (TextBox *list : {friends, servers})
+        connect(list, &QPlainTextEdit::modificationChanged, this, &MainWindow::markUnsavedLists);
 }
 
 void MainWindow::createServerPanel(QWidget *client)
@@ -147,9 +177,12 @@ void MainWindow::createServerPanel(QWidget *client)
     no->setAccessibleName(tr("Dedicated: No"));
     addField(panel, u"Label17"_s, tr("Comments"), twips(120, 2640, 2775, 255), new TextBox,
              u"txtnotes"_s, twips(120, 2880, 2775, 1455), tr("Server comments"));
-    auto *add = place(new QPushButton(tr("Add Server"), panel), u"Command1"_s,
+    auto *add = place(commandButton(tr("Add Server"), panel), u"Command1"_s,
                       twips(480, 4560, 2055, 495));
-    connect(add, &QPushButton::clicked, this, [this] { m_commands->addServer(); });
+    connect(add, &QPushButton::clicked, this, [this] {
+        m_commands->addServer();
+        showEndOf(u"txtserver"_s);
+    });
 }
 
 void MainWindow::createPlayerPanel(QWidget *client)
@@ -182,8 +215,11 @@ void MainWindow::createPlayerPanel(QWidget *client)
     addField(panel, u"Label12"_s, tr("Comments:"), twips(120, 7200, 2655, 255), new TextBox,
              u"txtcomments"_s, twips(120, 7440, 2655, 615));
     auto *add =
-            place(new QPushButton(tr("Add friend"), panel), u"cmd1"_s, twips(480, 8160, 1935, 495));
-    connect(add, &QPushButton::clicked, this, [this] { m_commands->addFriend(); });
+            place(commandButton(tr("Add friend"), panel), u"cmd1"_s, twips(480, 8160, 1935, 495));
+    connect(add, &QPushButton::clicked, this, [this] {
+        m_commands->addFriend();
+        showEndOf(u"txtfriends"_s);
+    });
 }
 
 void MainWindow::createMenus()
@@ -198,8 +234,11 @@ void MainWindow::createMenus()
                                 auto command) {
         QAction *action = menu->addAction(text);
         action->setObjectName(name);
-        connect(action, &QAction::triggered, this,
-                [this, command] { (m_commands.get()->*command)(); });
+        connect(action, &QAction::triggered, this, [this, command] {
+            (m_commands.get()->*command)();
+            // Emptying a document clears its modified state without saying so.
+            markUnsavedLists();
+        });
     };
 
     QMenu *file = addMenu(tr("&File"), u"mnufile"_s);
@@ -229,6 +268,91 @@ void MainWindow::setTabOrder()
             QWidget::setTabOrder(previous, next);
         previous = next;
     }
+}
+
+void MainWindow::showEndOf(const QString &list)
+{
+    // The record just added comes into view; the user's cursor and selection stay where they
+    // are, and only the end of the list is laid out, however long the list.
+    auto *box = findChild<QPlainTextEdit *>(list);
+    auto *tabs = findChild<QTabWidget *>(u"SSTab1"_s);
+    for (int i = 0; i < tabs->count(); ++i) {
+        if (tabs->widget(i)->isAncestorOf(box))
+            tabs->setCurrentIndex(i);
+    }
+    QScrollBar *bar = box->verticalScrollBar();
+    bar->setValue(bar->maximum());
+}
+
+void MainWindow::markUnsavedLists()
+{
+    // The documents keep their own modification state, undo included: no list is read here.
+    bool modified = false;
+    for (const QString &list : {u"txtfriends"_s, u"txtserver"_s})
+        modified = modified || findChild<QPlainTextEdit *>(list)->document()->isModified();
+    setWindowModified(modified);
+}
+
+void MainWindow::rememberTwipsLayout()
+{
+    // Frames and the client area hold only the controls placed from the table.
+    for (const QString &name : {u"Frame1"_s, u"Frame2"_s}) {
+        for (QWidget *control :
+             findChild<QWidget *>(name)->findChildren<QWidget *>(Qt::FindDirectChildrenOnly))
+            m_twipsLayout.append({control, control->geometry()});
+    }
+    for (QWidget *control : centralWidget()->findChildren<QWidget *>(Qt::FindDirectChildrenOnly))
+        m_twipsLayout.append({control, control->geometry()});
+}
+
+double MainWindow::fontScale() const
+{
+    double scale = double(fontMetrics().height()) / RoomyFontHeight;
+    for (qsizetype i = 0; i < m_twipsLayout.size(); ++i) {
+        const Placed &placed = m_twipsLayout[i];
+        const bool option = qobject_cast<QRadioButton *>(placed.control);
+        if (!qobject_cast<QLabel *>(placed.control)
+            && !qobject_cast<QAbstractButton *>(placed.control))
+            continue;
+        // A caption has the part of its rectangle that no later sibling covers: "No" lies
+        // over the right part of "Yes".
+        const QRect &own = placed.geometry;
+        QSize room = own.size();
+        for (qsizetype j = i + 1; j < m_twipsLayout.size(); ++j) {
+            const QRect &other = m_twipsLayout[j].geometry;
+            if (m_twipsLayout[j].control->parentWidget() == placed.control->parentWidget()
+                && other.left() > own.left() && other.left() <= own.right()
+                && other.top() <= own.center().y() && other.bottom() >= own.center().y())
+                room.setWidth(std::min(room.width(), other.left() - own.left()));
+        }
+        const QSize needed = placed.control->sizeHint();
+        scale = std::max(scale, double(needed.width()) / room.width());
+        // An option button's hint counts a focus frame around its indicator that the row's
+        // height never had; its text height is the font's, measured above.
+        if (!option)
+            scale = std::max(scale, double(needed.height()) / room.height());
+    }
+    return std::max(scale, 1.0);
+}
+
+void MainWindow::fitToFont()
+{
+    // Larger fonts scale the whole layout alike, so every proportion of the table holds.
+    const double scale = fontScale();
+    for (const Placed &placed : std::as_const(m_twipsLayout))
+        placed.control->setGeometry(scaled(placed.geometry, scale));
+    auto *tabs = findChild<ListTabs *>(u"SSTab1"_s);
+    for (const QString &list : {u"txtfriends"_s, u"txtserver"_s})
+        tabs->setListGeometry(findChild<QWidget *>(list), scaled(ListBox, scale));
+    centralWidget()->setFixedSize(scaled(QRect(QPoint(), ClientSize), scale).size());
+}
+
+void MainWindow::changeEvent(QEvent *event)
+{
+    QMainWindow::changeEvent(event);
+    // The desktop's font may change while the program runs.
+    if (event->type() == QEvent::FontChange && !m_twipsLayout.isEmpty())
+        fitToFont();
 }
 
 void MainWindow::closeEvent(QCloseEvent *event)

@@ -4,7 +4,9 @@
 
 #include "messages.h"
 
+#include <QList>
 #include <QMainWindow>
+#include <QRect>
 
 #include <memory>
 
@@ -21,6 +23,7 @@ public:
     ~MainWindow() override;
 
 protected:
+    void changeEvent(QEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
 
 private:
@@ -30,8 +33,21 @@ private:
     void createHiddenBox(QWidget *client);
     void createMenus();
     void setTabOrder();
+    void showEndOf(const QString &list);
+    void markUnsavedLists();
+    void rememberTwipsLayout();
+    double fontScale() const;
+    void fitToFont();
 
     std::unique_ptr<Messages> m_messages;
     std::unique_ptr<Form> m_form;
     std::unique_ptr<Commands> m_commands;
+
+    // Each placed control with its geometry in pixels at 15 twips each, before any scaling.
+    struct Placed
+    {
+        QWidget *control = nullptr;
+        QRect geometry;
+    };
+    QList<Placed> m_twipsLayout;
 };

@@ -1,6 +1,8 @@
 #include "dialogmessages.h"
 
 #include <QCoreApplication>
+#include <QCursor>
+#include <QGuiApplication>
 #include <QHash>
 #include <QMessageBox>
 #include <QPushButton>
@@ -39,6 +41,17 @@ QMessageBox::ButtonRole role(Choice choice)
     return QMessageBox::RejectRole;
 }
 
+// The pointer is busy while the program works, not while a box waits for the user.
+void execWithNormalPointer(QMessageBox &box)
+{
+    const bool busy = QGuiApplication::overrideCursor() != nullptr;
+    if (busy)
+        QGuiApplication::setOverrideCursor(Qt::ArrowCursor);
+    box.exec();
+    if (busy)
+        QGuiApplication::restoreOverrideCursor();
+}
+
 } // namespace
 
 DialogMessages::DialogMessages(QWidget *parent)
@@ -50,7 +63,7 @@ void DialogMessages::information(const QString &prompt, const QString &title)
     QMessageBox box(QMessageBox::Information, title, prompt, QMessageBox::Ok, m_parent);
     // What the program shows is never read as markup.
     box.setTextFormat(Qt::PlainText);
-    box.exec();
+    execWithNormalPointer(box);
 }
 
 void DialogMessages::error(const QString &text)
@@ -63,7 +76,7 @@ void DialogMessages::error(const QString &text)
                                     QMessageBox::AcceptRole);
     box.setDefaultButton(ok);
     box.setEscapeButton(ok);
-    box.exec();
+    execWithNormalPointer(box);
 }
 
 Choice DialogMessages::ask(const Question &question)
@@ -80,6 +93,6 @@ Choice DialogMessages::ask(const Question &question)
         if (choice == question.escapeChoice)
             box.setEscapeButton(button);
     }
-    box.exec();
+    execWithNormalPointer(box);
     return choices.value(box.clickedButton(), question.escapeChoice);
 }

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QTest>
 #include <QTimer>
 
@@ -19,6 +20,7 @@ private slots:
     void errorIsCriticalWithMnemonic();
     void questionButtonsHaveMnemonicsAndEscapeCancels();
     void questionAnswersWithTheButtonPressed();
+    void boxesWaitWithTheNormalPointer();
 
 private:
     // Runs \a inspect on the message box once it is up; it must close the box.
@@ -109,6 +111,27 @@ void TestDialogMessages::questionAnswersWithTheButtonPressed()
                                Choice::Cancel}),
                  expected);
     }
+}
+
+void TestDialogMessages::boxesWaitWithTheNormalPointer()
+{
+    // A box shown while the program works waits for the user with the normal pointer.
+    DialogMessages messages(&m_parent);
+    QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+    const auto restore = qScopeGuard([] { QGuiApplication::restoreOverrideCursor(); });
+    QList<Qt::CursorShape> seen;
+    const auto record = [&](QMessageBox *box) {
+        seen << QGuiApplication::overrideCursor()->shape();
+        QTest::keyClick(box, Qt::Key_Escape);
+    };
+    whenShown(record);
+    messages.information(u"File Saved!"_s, u"Saved"_s);
+    whenShown(record);
+    messages.error(u"Could not save"_s);
+    whenShown(record);
+    messages.ask({u"Exit"_s, u"Unsaved"_s, {Choice::Save, Choice::Cancel}});
+    QCOMPARE(seen, QList<Qt::CursorShape>(3, Qt::ArrowCursor));
+    QCOMPARE(QGuiApplication::overrideCursor()->shape(), Qt::WaitCursor);
 }
 
 QTEST_MAIN(TestDialogMessages)

@@ -1,5 +1,7 @@
 #include "windowfixture.h"
 
+#include <QApplication>
+#include <QScrollBar>
 #include <QTabWidget>
 
 using namespace Qt::Literals::StringLiterals;
@@ -31,6 +33,7 @@ private slots:
     void addFriendTwiceAndAfterHandTypedText();
     void addFriendKeepsExactCharacters();
     void addFriendIsOneUndoStep();
+    void addBringsTheRecordIntoView();
     void addServer_data();
     void addServer();
     void addServerAfterEarlierRecords();
@@ -117,6 +120,47 @@ void TestEntryRecords::addFriendIsOneUndoStep()
     QCOMPARE(friends->textCursor().position(), 0);
     friends->undo();
     QCOMPARE(w->list("txtfriends"), u"mine"_s);
+}
+
+void TestEntryRecords::addBringsTheRecordIntoView()
+{
+    auto *tabs = w->find<QTabWidget>("SSTab1");
+    // A comment long enough to wrap: its last screen line is the record's last.
+    const QString comment = u"plays most evenings "_s.repeated(20) + u"END"_s;
+    w->find<QPlainTextEdit>("txtcomments")->setPlainText(comment);
+    w->find<QPlainTextEdit>("txtnotes")->setPlainText(comment);
+    w->type("txtname", u"Ann"_s);
+    const struct
+    {
+        const char *button, *list;
+        int tab;
+    } adds[] = {{"cmd1", "txtfriends", 0}, {"Command1", "txtserver", 1}};
+    for (const auto &add : adds) {
+        auto *box = w->find<QPlainTextEdit>(add.list);
+        QStringList lines;
+        for (int i = 0; i < 300; ++i)
+            lines << u"line %1"_s.arg(i);
+        box->setPlainText(lines.join(u'\n'));
+        QTextCursor selection(box->document());
+        selection.setPosition(7);
+        selection.setPosition(12, QTextCursor::KeepAnchor);
+        box->setTextCursor(selection);
+        tabs->setCurrentIndex(1 - add.tab);
+
+        for (int round = 0; round < 2; ++round) {
+            w->click(add.button);
+            QCOMPARE(tabs->currentIndex(), add.tab);
+            QTextCursor end(box->document());
+            end.movePosition(QTextCursor::End);
+            QVERIFY2(box->viewport()->rect().contains(box->cursorRect(end)), add.list);
+            QVERIFY(box->verticalScrollBar()->value() > 0);
+            // The user's own cursor and selection, the focus and the fields stay as they were.
+            QCOMPARE(box->textCursor().anchor(), 7);
+            QCOMPARE(box->textCursor().position(), 12);
+            QCOMPARE(QApplication::focusWidget(), w->find(add.button));
+            QCOMPARE(w->find<QLineEdit>("txtname")->text(), u"Ann"_s);
+        }
+    }
 }
 
 void TestEntryRecords::addServer_data()

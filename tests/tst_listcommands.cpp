@@ -3,8 +3,10 @@
 
 #include <QDir>
 #include <QFile>
+#include <QGuiApplication>
 #include <QTabWidget>
 #include <QTemporaryDir>
+#include <QWindow>
 
 #include <cerrno>
 #include <cstdio>
@@ -38,6 +40,7 @@ private slots:
     void openAsksBeforeReplacingUnsavedLists();
     void saveAsksBeforeOverwritingChangesFromOutside_data();
     void saveAsksBeforeOverwritingChangesFromOutside();
+    void titleMarksUnsavedLists();
 
 private:
     QString path(List list) const { return ListFiles::path(list); }
@@ -98,6 +101,9 @@ void TestListCommands::saveWritesBothFilesThenSaysSo()
     QCOMPARE(w->messages->shown[0].kind, Kind::Information);
     QCOMPARE(w->messages->shown[0].text, u"File Saved!"_s);
     QCOMPARE(w->messages->shown[0].title, u"Saved"_s);
+    // Busy while saving, and no longer once done.
+    QVERIFY(w->messages->shown[0].busy);
+    QVERIFY(!QGuiApplication::overrideCursor());
 
     setList("txtfriends", u"------\nName: x"_s);
     w->trigger("mnusave");
@@ -223,6 +229,8 @@ void TestListCommands::unusableFolder()
     QCOMPARE(w->messages->shown.size(), 1);
     QCOMPARE(w->messages->shown[0].kind, Kind::Error);
     QVERIFY(w->messages->shown[0].text.contains(QDir::toNativeSeparators(path(List::Servers))));
+    QVERIFY(w->messages->shown[0].busy);
+    QVERIFY(!QGuiApplication::overrideCursor());
 
     w->trigger("mnucreate");
     QCOMPARE(w->messages->shown.size(), 3);
@@ -250,6 +258,7 @@ void TestListCommands::openWithMissingFiles()
     QVERIFY(firstRun.text.contains(QDir::toNativeSeparators(ListFiles::folder())));
     QVERIFY(firstRun.text.contains(u"File, Save"_s));
     QVERIFY(firstRun.text.contains(u"Create Nesacary Items"_s));
+    QVERIFY(!QGuiApplication::overrideCursor());
     QCOMPARE(w->list("txtserver"), u"servers on screen"_s);
     QCOMPARE(w->list("txtfriends"), u"friends on screen"_s);
 
@@ -350,6 +359,9 @@ void TestListCommands::closeAnswers()
     w->messages->answers << Choice::Save;
     QVERIFY(!w->window->close());
     QCOMPARE(w->messages->shown.last().kind, Kind::Error);
+    QVERIFY(w->messages->shown.last().busy);
+    QVERIFY(!w->messages->shown[w->messages->shown.size() - 2].busy);
+    QVERIFY(!QGuiApplication::overrideCursor());
 
     qputenv("XDG_DATA_HOME", m_home->path().toLocal8Bit());
     w->messages->answers << Choice::Save;
@@ -560,6 +572,37 @@ void TestListCommands::saveAsksBeforeOverwritingChangesFromOutside()
     QCOMPARE(w->messages->shown.size(), 2);
     for (const auto &shown : std::as_const(w->messages->shown))
         QCOMPARE(shown.text, u"File Saved!"_s);
+}
+
+void TestListCommands::titleMarksUnsavedLists()
+{
+    // What the desktop shows: the mark stands for "[*]" while a list differs from its file.
+    const auto title = [this] { return w->window->windowHandle()->title(); };
+    QCOMPARE(title(), u"Vonnerby"_s);
+    w->click("cmd1");
+    QCOMPARE(title(), u"Vonnerby*"_s);
+    w->find<QPlainTextEdit>("txtfriends")->undo();
+    QCOMPARE(title(), u"Vonnerby"_s);
+
+    w->typeAtEnd("txtserver", u"x"_s);
+    w->click("cmd1");
+    w->find<QPlainTextEdit>("txtfriends")->undo();
+    QCOMPARE(title(), u"Vonnerby*"_s); // the server list still differs
+    w->trigger("mnusave");
+    QCOMPARE(title(), u"Vonnerby"_s);
+
+    w->click("Command1");
+    w->messages->answers << Choice::Replace;
+    w->trigger("mnuopen");
+    QCOMPARE(title(), u"Vonnerby"_s);
+
+    // A Save that fails leaves the mark.
+    w->click("cmd1");
+    write(m_home->filePath(u"file"_s), "x");
+    qputenv("XDG_DATA_HOME", m_home->filePath(u"file"_s).toLocal8Bit());
+    w->trigger("mnusave");
+    QCOMPARE(title(), u"Vonnerby*"_s);
+    w->messages->answers << Choice::Discard;
 }
 
 QTEST_MAIN(TestListCommands)

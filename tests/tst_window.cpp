@@ -6,11 +6,14 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QScopeGuard>
 #include <QScrollBar>
+#include <QStyle>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTextBlock>
 #include <QTextLayout>
+#include <QWindow>
 
 #include <limits>
 
@@ -39,6 +42,8 @@ private slots:
     void oneLineFieldsAnswerEveryTextQuery();
     void oneLineFieldsReadWordsAndValues();
     void scaledWindowKeepsItsLayout();
+    void largerFontScalesTheLayout_data();
+    void largerFontScalesTheLayout();
 
 private:
     std::unique_ptr<WindowFixture> w;
@@ -181,7 +186,7 @@ void TestWindow::windowHasFixedClientSize()
 {
     QMainWindow *window = w->window.get();
     QCOMPARE(window->objectName(), u"Form1"_s);
-    QCOMPARE(window->windowTitle(), u"Vonnerby"_s);
+    QCOMPARE(window->windowHandle()->title(), u"Vonnerby"_s);
     QVERIFY(!window->windowIcon().isNull());
     QCOMPARE(window->windowIcon().availableSizes().value(0), QSize(30, 30));
     QCOMPARE(window->centralWidget()->size(), QSize(428, 613));
@@ -301,6 +306,25 @@ void TestWindow::keys()
     QTest::keyClick(w->find("txtname"), Qt::Key_Return);
     QVERIFY(w->find<QPlainTextEdit>("txtfriends")->document()->isEmpty());
     QVERIFY(w->find<QPlainTextEdit>("txtserver")->document()->isEmpty());
+
+    // Enter, keypad Enter and Space on a focused button each click it once.
+    const QList<QPair<Qt::Key, Qt::KeyboardModifiers>> presses{{Qt::Key_Return, Qt::NoModifier},
+                                                               {Qt::Key_Enter, Qt::KeypadModifier},
+                                                               {Qt::Key_Space, Qt::NoModifier}};
+    for (const auto &[button, list] :
+         {std::pair{"cmd1", "txtfriends"}, {"Command1", "txtserver"}}) {
+        for (qsizetype i = 0; i < presses.size(); ++i) {
+            w->find(button)->setFocus();
+            QTest::keyClick(w->find(button), presses[i].first, presses[i].second);
+            QCOMPARE(w->list(list).count(u"------"_s), i + 1);
+        }
+    }
+    // Once focus moves on, Enter in a field clicks neither button.
+    w->find("txtname")->setFocus();
+    QTest::keyClick(w->find("txtname"), Qt::Key_Return);
+    QTest::keyClick(w->find("txtsname"), Qt::Key_Enter, Qt::KeypadModifier);
+    QCOMPARE(w->list("txtfriends").count(u"------"_s), presses.size());
+    QCOMPARE(w->list("txtserver").count(u"------"_s), presses.size());
     QVERIFY(!w->find<QPushButton>("cmd1")->isDefault());
     QVERIFY(!w->find<QPushButton>("Command1")->isDefault());
 }
@@ -545,6 +569,85 @@ void TestWindow::scaledWindowKeepsItsLayout()
     // The list box lies below the tab bar, whatever the tab bar's height at this scale.
     auto *tabs = w->find<QTabWidget>("SSTab1");
     QVERIFY(w->find("txtfriends")->mapTo(tabs, QPoint()).y() > tabs->tabBar()->geometry().bottom());
+}
+
+void TestWindow::largerFontScalesTheLayout_data()
+{
+    QTest::addColumn<QFont>("font");
+    const auto sans = [](qreal points) {
+        QFont font(u"DejaVu Sans"_s);
+        font.setPointSizeF(points);
+        return font;
+    };
+    // What common desktops ship, and far beyond.
+    QTest::newRow("10 pt") << sans(10);
+    QTest::newRow("11 pt") << sans(11);
+    QTest::newRow("12 pt") << sans(12);
+    QFont huge = sans(9);
+    huge.setPixelSize(40);
+    QTest::newRow("40 px") << huge;
+}
+
+void TestWindow::largerFontScalesTheLayout()
+{
+    QFETCH(QFont, font);
+    const QFont testFont = QApplication::font();
+    const auto restore = qScopeGuard([&] { QApplication::setFont(testFont); });
+    QApplication::setFont(font);
+    // A window made with the font, and one that was open when its font changed.
+    w->window->setFont(font);
+    WindowFixture made;
+    made.window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(made.window.get()));
+    for (WindowFixture *fixture : {&made, w.get()}) {
+        QWidget *client = fixture->window->centralWidget();
+        const double scale = client->height() / 613.0;
+        QVERIFY2(scale > 1.05, qPrintable(QString::number(scale)));
+        QCOMPARE(client->width(), qRound(428 * scale));
+
+        const QFontMetrics metrics(font);
+        for (const Row &row : FormTable) {
+            QWidget *control = fixture->find(row.name);
+            QWidget *container =
+                    row.container == "Form1"_L1 ? client : fixture->find(row.container);
+            const QRect actual(control->mapTo(container, QPoint()), control->size());
+            const QRect twips = row.pixels();
+            const QRect expected(qRound(twips.x() * scale), qRound(twips.y() * scale),
+                                 qRound(twips.width() * scale), qRound(twips.height() * scale));
+            // One factor for all, rounded: within a pixel of the table times the factor.
+            for (const auto &[a, e] : {std::pair{actual.left(), expected.left()},
+                                       {actual.top(), expected.top()},
+                                       {actual.width(), expected.width()},
+                                       {actual.height(), expected.height()}})
+                QVERIFY2(qAbs(a - e) <= 1, row.name);
+
+            // No caption or text is clipped.
+            QSize room = control->size();
+            if (qstrcmp(row.name, "optyes") == 0)
+                room.setWidth(fixture->find("optno")->x() - control->x());
+            if (qobject_cast<QLabel *>(control) || qobject_cast<QPushButton *>(control))
+                QVERIFY2(control->sizeHint().boundedTo(room) == control->sizeHint(), row.name);
+            if (qobject_cast<QRadioButton *>(control))
+                QVERIFY2(control->sizeHint().width() <= room.width()
+                                 && metrics.height() <= room.height(),
+                         row.name);
+            if (qobject_cast<QLineEdit *>(control))
+                QVERIFY2(metrics.height()
+                                         + 2
+                                                 * control->style()->pixelMetric(
+                                                         QStyle::PM_DefaultFrameWidth)
+                                 <= room.height(),
+                         row.name);
+        }
+    }
+    QTRY_COMPARE(w->window->size(), made.window->size());
+
+    // Back at the font the table was drawn for, every control is at its twips again.
+    QApplication::setFont(testFont);
+    w->window->setFont(QFont());
+    QCOMPARE(w->window->centralWidget()->size(), QSize(428, 613));
+    QCOMPARE(w->find("Frame1")->geometry(), QRect(8, 8, 193, 593));
+    QCOMPARE(w->find("optno")->geometry(), QRect(56, 152, 89, 17));
 }
 
 QTEST_MAIN(TestWindow)

@@ -83,9 +83,18 @@ keys Tab space # "Yes"
 keys Tab; type "EU"; keys Return; type "no bots"
 keys Tab space # "Add Server"
 
+# The title carries the desktop's mark while the lists are unsaved.
+title_is() {
+    local name
+    name=$(xdotool getwindowname "$window")
+    [ "$name" = "$1" ] || fail "$2: the title reads \"$name\", not \"$1\""
+}
+title_is "Vonnerby*" "after adding"
+
 step "File, Save"
 file_menu 2
 dismiss Saved
+title_is "Vonnerby" "after saving"
 
 expected_friends=$'\r\n------\r\nName: Ann Example\r\nAim: ann_aim\r\nYIM: annyim\r\nMSN: ann@msn.example\r\nEmail: ann@example.org\r\nClan: [VB]\r\nWebsite: www.example.org/ann\r\nXbl: AnnXbl\r\nXbc: AnnXbc\r\nXfire: annfire\r\nGames Friend has: Halo 2\r\nQuake III\r\nComments: Plays on Fridays\r\n'
 expected_servers=$'\r\n------\r\nName: Frag Box\r\nIP: 10.0.0.7:27960\r\nPassword: s3cret\r\nDedicated: Yes\r\nComments: EU\r\nno bots\r\n'

@@ -2,6 +2,8 @@
 
 #include "messages.h"
 
+#include <QCursor>
+#include <QGuiApplication>
 #include <QList>
 #include <QString>
 
@@ -19,7 +21,14 @@ public:
         QString text;
         QString title;
         QList<Choice> choices;
+        bool busy = false; // shown under the busy pointer
     };
+
+    static bool busy()
+    {
+        const QCursor *pointer = QGuiApplication::overrideCursor();
+        return pointer && pointer->shape() == Qt::WaitCursor;
+    }
 
     QList<Shown> shown;
     QList<Choice> answers;             // taken in order; Cancel once they run out
@@ -27,12 +36,12 @@ public:
 
     void information(const QString &prompt, const QString &title) override
     {
-        shown.append({Kind::Information, prompt, title, {}});
+        shown.append({Kind::Information, prompt, title, {}, busy()});
     }
-    void error(const QString &text) override { shown.append({Kind::Error, text, {}, {}}); }
+    void error(const QString &text) override { shown.append({Kind::Error, text, {}, {}, busy()}); }
     Choice ask(const Question &question) override
     {
-        shown.append({Kind::Question, question.text, question.title, question.choices});
+        shown.append({Kind::Question, question.text, question.title, question.choices, busy()});
         if (const auto run = std::exchange(whileAsking, {}))
             run();
         return answers.isEmpty() ? Choice::Cancel : answers.takeFirst();
