@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFile>
 #include <QGuiApplication>
+#include <QScrollBar>
 #include <QTabWidget>
 #include <QTemporaryDir>
 
@@ -162,7 +163,7 @@ void TestListCommands::filesOpenAndSaveBackWithoutLoss_data()
             << QByteArray("------\r\n\r\n------\r\n------\r\n\r\n\r\nx\n\r\n")
             << u"------\r\n\r\n------\r\n------\r\n\r\n\r\nx\r\n"_s;
     QString lines;
-    for (int i = 0; i < 100; ++i)
+    for (int i = 0; i < 1000; ++i)
         lines += u"line %1\r\n"_s.arg(i);
     QTest::newRow("no records") << (lines + u"\r\n"_s).toLatin1() << lines;
 }
@@ -178,11 +179,16 @@ void TestListCommands::filesOpenAndSaveBackWithoutLoss()
         saved = "\r\n";
     write(path(List::Servers), file);
     write(path(List::Friends), file);
+    auto *friends = w->find<QPlainTextEdit>("txtfriends");
     for (int round = 0; round < 2; ++round) {
         w->trigger("mnuopen");
         QVERIFY(w->messages->shown.isEmpty());
         QCOMPARE(w->list("txtserver"), list);
         QCOMPARE(w->list("txtfriends"), list);
+        // The scroll bar reaches every line before anything is laid out.
+        const QScrollBar *bar = friends->verticalScrollBar();
+        QCOMPARE(bar->maximum() + bar->pageStep(),
+                 list.count(u"\r\n"_s) + list.count(QChar::LineSeparator) + 1);
         w->trigger("mnusave");
         QCOMPARE(read(path(List::Servers)), saved);
         QCOMPARE(read(path(List::Friends)), saved);
