@@ -20,6 +20,7 @@ constexpr char16_t FrameEnd = 0xFDD1;
 constexpr QStringView RecordSeparator = u"------";
 // Every keystroke lays its whole block out again, so no block grows past this many lines.
 constexpr int MaxBlockLines = 32;
+constexpr int MaxCountedBlock = 64 * 1024;
 // Whether a line separator in the document stands for a line break of the list. It does not in
 // a list that came with line separators of its own.
 const char *const SeparatorsAreBreaks = "vonnerbyLineSeparatorsAreBreaks";
@@ -129,8 +130,13 @@ void append(QTextDocument &document, QStringView text)
     end.movePosition(QTextCursor::End);
     end.beginEditBlock();
     if (separatorsAreBreaks(document)) {
-        const QString last = end.block().text();
-        BlockWriter writer(end, int(last.count(QChar(LineSeparator))) + 1);
+        // Counting the lines of a huge last block would cost more than the record; a block
+        // counted as full only starts the record's next line in a block of its own.
+        const QTextBlock last = end.block();
+        const int lines = last.length() > MaxCountedBlock
+                ? MaxBlockLines
+                : int(last.text().count(QChar(LineSeparator))) + 1;
+        BlockWriter writer(end, lines);
         writer.write(text);
         writer.finish();
     } else {
