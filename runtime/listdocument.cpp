@@ -8,8 +8,6 @@
 
 #include <algorithm>
 
-using namespace Qt::Literals::StringLiterals;
-
 namespace {
 
 constexpr char16_t LineSeparator = QChar::LineSeparator;
