@@ -22,6 +22,9 @@ constexpr int MaxCountedBlock = 64 * 1024;
 // Whether a line separator in the document stands for a line break of the list. It does not in
 // a list that came with line separators of its own.
 const char *const SeparatorsAreBreaks = "vonnerbyLineSeparatorsAreBreaks";
+// The text just set, when the document reads back as exactly that, until the document changes:
+// Open reads the list straight back, and reading a huge document costs a third of setting it.
+const char *const TextSet = "vonnerbyTextSet";
 
 bool separatorsAreBreaks(const QTextDocument &document)
 {
@@ -59,9 +62,14 @@ public:
                 break;
             if (*c == u'\r' && c + 1 != end && c[1] == u'\n')
                 ++c;
+            else
+                m_onlyCrLf = false;
             line = c + 1;
         }
     }
+
+    // Whether every line break written was CR LF, so that the text reads back unchanged.
+    bool onlyCrLf() const { return m_onlyCrLf; }
 
     void finish()
     {
@@ -89,21 +97,23 @@ private:
     QTextCursor &m_cursor;
     QString m_pending;
     int m_lines;
+    bool m_onlyCrLf = true;
 };
 
 } // namespace
 
 namespace ListDocument {
 
-void setText(QPlainTextEdit &edit, QStringView text)
+void setText(QPlainTextEdit &edit, const QString &text)
 {
     QTextDocument &document = *edit.document();
+    document.setProperty(TextSet, QVariant());
     // A list that holds characters the document gives a meaning of its own goes in line by
     // line, so that each of its line separators stays one.
     const bool plain = std::any_of(text.utf16(), text.utf16() + text.size(), isDocumentBreak);
     document.setProperty(SeparatorsAreBreaks, !plain);
     if (plain) {
-        edit.setPlainText(text.toString());
+        edit.setPlainText(text);
         return;
     }
     // As with setPlainText(), replacing the whole list is no step to undo.
@@ -120,6 +130,14 @@ void setText(QPlainTextEdit &edit, QStringView text)
     document.setUndoRedoEnabled(undo);
     document.setModified(false);
     edit.setTextCursor(QTextCursor(&document));
+    if (writer.onlyCrLf()) {
+        // Shares the caller's string: no copy, and gone at the first change.
+        document.setProperty(TextSet, text);
+        QObject::connect(
+                &document, &QTextDocument::contentsChanged, &document,
+                [&document] { document.setProperty(TextSet, QVariant()); },
+                Qt::SingleShotConnection);
+    }
 }
 
 void append(QTextDocument &document, QStringView text)
@@ -143,8 +161,12 @@ void append(QTextDocument &document, QStringView text)
     end.endEditBlock();
 }
 
-QString text(const QTextDocument &document)
+QString text(QTextDocument &document)
 {
+    if (const QVariant set = document.property(TextSet); set.isValid()) {
+        document.setProperty(TextSet, QVariant());
+        return set.toString();
+    }
     return crlfText(document.toRawText(), separatorsAreBreaks(document));
 }
 

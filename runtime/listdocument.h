@@ -13,10 +13,10 @@ class QTextDocument;
 namespace ListDocument {
 
 // Replaces the whole text; not undoable, and the document counts as unmodified afterwards.
-void setText(QPlainTextEdit &edit, QStringView text);
+void setText(QPlainTextEdit &edit, const QString &text);
 // Adds to the end as one undo step, in time proportional to \a text; the user's cursor stays.
 void append(QTextDocument &document, QStringView text);
-QString text(const QTextDocument &document);
+QString text(QTextDocument &document);
 
 // A document's raw text with CR LF for each paragraph break, and for each line separator too
 // when \a lineSeparators.
