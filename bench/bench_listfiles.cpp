@@ -216,6 +216,9 @@ void measureSave(int records)
     Form form(window, messages);
     const QString list = friendsList(records);
     form.setText(u"txtfriends"_s, list);
+    // Read back once, as Open does, so that every Save below reads the whole document.
+    if (form.text(u"txtfriends"_s) != list)
+        qFatal("the list did not survive setText");
     auto *save = window.findChild<QAction *>(u"mnusave"_s);
     const QString scratch = ListFiles::folder() + u"/floor.txt"_s;
     Series saveMs;
