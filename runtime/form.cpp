@@ -1,5 +1,7 @@
 #include "form.h"
 
+#include "listdocument.h"
+
 #include <QAbstractButton>
 #include <QButtonGroup>
 #include <QLineEdit>
@@ -8,36 +10,12 @@
 #include <QTextDocument>
 #include <QWidget>
 
-#include <algorithm>
-
 namespace {
 
-constexpr QStringView LineBreak = u"\r\n";
-
-// A document keeps each line break as one paragraph separator. Widened to CR LF in place, from
-// the back, in one pass: lists run to tens of megabytes, and replace() grows quadratically.
-QString fromDocument(QString text)
+// The two lists run to a million lines; their documents are built for that.
+bool isList(const QString &name)
 {
-    constexpr char16_t Separator = QChar::ParagraphSeparator;
-    const qsizetype size = text.size();
-    const qsizetype breaks = std::count(text.utf16(), text.utf16() + size, Separator);
-    if (breaks == 0)
-        return text;
-    text.resize(size + breaks);
-    auto *const first = reinterpret_cast<char16_t *>(text.data());
-    const char16_t *in = first + size;
-    char16_t *out = first + size + breaks;
-    // Once the first separator is widened, everything before it is already in place.
-    while (in != out) {
-        const char16_t c = *--in;
-        if (c == Separator) {
-            *--out = LineBreak[1].unicode();
-            *--out = LineBreak[0].unicode();
-        } else {
-            *--out = c;
-        }
-    }
-    return text;
+    return name == u"txtfriends" || name == u"txtserver";
 }
 
 QPlainTextEdit *multiLine(QWidget *control)
@@ -73,8 +51,11 @@ QString Form::text(const QString &name) const
 {
     QWidget *box = control(name);
     // toPlainText() would turn no-break spaces into spaces: read the document's own characters.
-    if (auto *edit = multiLine(box))
-        return fromDocument(edit->document()->toRawText());
+    if (auto *edit = multiLine(box)) {
+        if (isList(name))
+            return ListDocument::text(*edit->document());
+        return ListDocument::crlfText(edit->document()->toRawText(), false);
+    }
     if (auto *line = qobject_cast<QLineEdit *>(box))
         return line->text();
     qFatal("%s is not a text box", qPrintable(name));
@@ -84,7 +65,9 @@ void Form::setText(const QString &name, const QString &text)
 {
     QWidget *box = control(name);
     // A document reads CR LF, as any other line break, as a paragraph break.
-    if (auto *edit = multiLine(box))
+    if (auto *edit = multiLine(box); edit && isList(name))
+        ListDocument::setText(*edit, text);
+    else if (edit)
         edit->setPlainText(text);
     else if (auto *line = qobject_cast<QLineEdit *>(box))
         line->setText(text);
@@ -97,6 +80,10 @@ void Form::appendText(const QString &name, QStringView text)
     auto *edit = multiLine(control(name));
     if (!edit)
         qFatal("%s is not a multi-line text box", qPrintable(name));
+    if (isList(name)) {
+        ListDocument::append(*edit->document(), text);
+        return;
+    }
     // A cursor of our own: the user's cursor, selection and scroll position stay where they are.
     QTextCursor end(edit->document());
     end.movePosition(QTextCursor::End);

@@ -32,7 +32,8 @@ private slots:
     void addFriendWithEmptyFields();
     void addFriendTwiceAndAfterHandTypedText();
     void addFriendKeepsExactCharacters();
-    void addFriendIsOneUndoStep();
+    void addIsOneUndoStep_data();
+    void addIsOneUndoStep();
     void addBringsTheRecordIntoView();
     void addServer_data();
     void addServer();
@@ -110,16 +111,34 @@ void TestEntryRecords::addFriendKeepsExactCharacters()
     QVERIFY(w->list("txtfriends").contains(u"\r\nName: "_s + longName + u"\r\nAim: "_s));
 }
 
-void TestEntryRecords::addFriendIsOneUndoStep()
+void TestEntryRecords::addIsOneUndoStep_data()
 {
-    w->typeAtEnd("txtfriends", u"mine"_s);
-    auto *friends = w->find<QPlainTextEdit>("txtfriends");
-    friends->moveCursor(QTextCursor::Start);
-    w->click("cmd1");
+    QTest::addColumn<QString>("button");
+    QTest::addColumn<QString>("list");
+    QTest::newRow("friend") << u"cmd1"_s << u"txtfriends"_s;
+    QTest::newRow("server") << u"Command1"_s << u"txtserver"_s;
+}
+
+void TestEntryRecords::addIsOneUndoStep()
+{
+    QFETCH(QString, button);
+    QFETCH(QString, list);
+    const QByteArray name = list.toLatin1();
+    const QString opened = u"------\r\nmine\r\n"_s;
+    Form(*w->window, *w->messages).setText(list, opened);
+    auto *box = w->find<QPlainTextEdit>(name.constData());
+    box->moveCursor(QTextCursor::Start);
+    w->click(button.toLatin1().constData());
+    const QString once = w->list(name.constData());
+    w->click(button.toLatin1().constData());
     // The user's cursor stays where it was.
-    QCOMPARE(friends->textCursor().position(), 0);
-    friends->undo();
-    QCOMPARE(w->list("txtfriends"), u"mine"_s);
+    QCOMPARE(box->textCursor().position(), 0);
+    box->undo();
+    QCOMPARE(w->list(name.constData()), once);
+    box->undo();
+    QCOMPARE(w->list(name.constData()), opened);
+    box->redo();
+    QCOMPARE(w->list(name.constData()), once);
 }
 
 void TestEntryRecords::addBringsTheRecordIntoView()

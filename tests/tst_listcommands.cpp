@@ -1,9 +1,11 @@
 #include "listfiles.h"
 #include "windowfixture.h"
 
+#include <QClipboard>
 #include <QDir>
 #include <QFile>
 #include <QGuiApplication>
+#include <QScrollBar>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QWindow>
@@ -29,7 +31,9 @@ private slots:
     void saveAndOpenGiveTheListsBackExactly();
     void openReplacesAndAddFollowsWithoutBlankLine();
     void oldSingleByteFilesOpenAndSaveBack();
-    void badFilesOpenWithoutLoss();
+    void filesOpenAndSaveBackWithoutLoss_data();
+    void filesOpenAndSaveBackWithoutLoss();
+    void editingAnOpenedList();
     void createWritesMissingFilesOnly();
     void createWhenBothExist();
     void unusableFolder();
@@ -158,18 +162,93 @@ void TestListCommands::oldSingleByteFilesOpenAndSaveBack()
     QCOMPARE(read(path(List::Servers)), old);
 }
 
-void TestListCommands::badFilesOpenWithoutLoss()
+void TestListCommands::filesOpenAndSaveBackWithoutLoss_data()
 {
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<QString>("list");
+
     // Lone CR and LF become line breaks; NUL and invalid UTF-8 are kept as characters.
-    write(path(List::Servers), QByteArray("a\rb\nc\0d\xFF", 8));
-    write(path(List::Friends), QByteArray());
+    QTest::newRow("bad bytes") << QByteArray("a\rb\nc\0d\xFF", 8) << u"a\r\nb\r\nc\0d\u00ff"_s;
+    QTest::newRow("empty") << QByteArray() << QString();
+    QTest::newRow("line separators") << QByteArray("a\xE2\x80\xA8\r\n------\r\n\xE2\x80\xA8x\r\n")
+                                     << u"a\u2028\r\n------\r\n\u2028x"_s;
+    QTest::newRow("breaks at record edges")
+            << QByteArray("------\r\n\r\n------\r\n------\r\n\r\n\r\nx\n\r\n")
+            << u"------\r\n\r\n------\r\n------\r\n\r\n\r\nx\r\n"_s;
+    QString lines;
+    for (int i = 0; i < 1000; ++i)
+        lines += u"line %1\r\n"_s.arg(i);
+    QTest::newRow("no records") << (lines + u"\r\n"_s).toLatin1() << lines;
+}
+
+void TestListCommands::filesOpenAndSaveBackWithoutLoss()
+{
+    QFETCH(QByteArray, file);
+    QFETCH(QString, list);
+    // The file as Save writes it: lone line breaks widened, and ending in CR LF.
+    QByteArray saved = file;
+    saved.replace("\r\n", "\n").replace('\r', '\n').replace("\n", "\r\n");
+    if (!file.endsWith("\r\n"))
+        saved += "\r\n";
+    write(path(List::Servers), file);
+    write(path(List::Friends), file);
+    auto *friends = w->find<QPlainTextEdit>("txtfriends");
+    for (int round = 0; round < 2; ++round) {
+        w->trigger("mnuopen");
+        // Typed and taken back: nothing to ask about when opening again.
+        w->typeAtEnd("txtfriends", u"x"_s);
+        QTest::keyClick(friends, Qt::Key_Backspace);
+        w->trigger("mnuopen");
+        QVERIFY(w->messages->shown.isEmpty());
+        QCOMPARE(w->list("txtserver"), list);
+        QCOMPARE(w->list("txtfriends"), list);
+        // The scroll bar reaches every line before anything is laid out.
+        const QScrollBar *bar = friends->verticalScrollBar();
+        QCOMPARE(bar->maximum() + bar->pageStep(),
+                 list.count(u"\r\n"_s) + list.count(QChar::LineSeparator) + 1);
+        w->trigger("mnusave");
+        QCOMPARE(read(path(List::Servers)), saved);
+        QCOMPARE(read(path(List::Friends)), saved);
+        w->messages->shown.clear();
+    }
+    // An opened list takes a record after its last line as any other list does.
+    w->click("cmd1");
+    QVERIFY(w->list("txtfriends").startsWith(list + u"\r\n------\r\nName: \r\n"_s));
+}
+
+void TestListCommands::editingAnOpenedList()
+{
+    write(path(List::Servers), "\r\n");
+    write(path(List::Friends), "------\r\nName: x\r\nAim: y\r\n------\r\nName: z\r\n");
     w->trigger("mnuopen");
-    QVERIFY(w->messages->shown.isEmpty());
-    QCOMPARE(w->list("txtserver"), u"a\r\nb\r\nc\0d\u00ff"_s);
-    QVERIFY(w->list("txtfriends").isEmpty());
-    w->trigger("mnusave");
-    QCOMPARE(read(path(List::Servers)), QByteArray("a\r\nb\r\nc\0d\xFF\r\n", 12));
-    QCOMPARE(read(path(List::Friends)), QByteArray("\r\n"));
+    auto *friends = w->find<QPlainTextEdit>("txtfriends");
+    // Open is not undone, and leaves the cursor at the start.
+    QCOMPARE(friends->textCursor().position(), 0);
+    friends->undo();
+    const QString opened = u"------\r\nName: x\r\nAim: y\r\n------\r\nName: z"_s;
+    QCOMPARE(w->list("txtfriends"), opened);
+
+    // Backspace and Delete across line breaks inside a record and between records.
+    friends->setFocus();
+    for (int i = 0; i < 2; ++i)
+        QTest::keyClick(friends, Qt::Key_Down);
+    QTest::keyClick(friends, Qt::Key_Backspace);
+    QCOMPARE(w->list("txtfriends"), u"------\r\nName: xAim: y\r\n------\r\nName: z"_s);
+    QTest::keyClick(friends, Qt::Key_End);
+    QTest::keyClick(friends, Qt::Key_Delete);
+    QCOMPARE(w->list("txtfriends"), u"------\r\nName: xAim: y------\r\nName: z"_s);
+    QTest::keyClick(friends, Qt::Key_Return);
+    QTest::keyClicks(friends, u"new"_s);
+    QCOMPARE(w->list("txtfriends"), u"------\r\nName: xAim: y\r\nnew------\r\nName: z"_s);
+    // Each line break copies as one.
+    friends->selectAll();
+    friends->copy();
+    QCOMPARE(QGuiApplication::clipboard()->text(), u"------\nName: xAim: y\nnew------\nName: z"_s);
+    while (friends->document()->isUndoAvailable())
+        friends->undo();
+    QCOMPARE(w->list("txtfriends"), opened);
+    friends->redo();
+    QCOMPARE(w->list("txtfriends"), u"------\r\nName: xAim: y\r\n------\r\nName: z"_s);
 }
 
 void TestListCommands::createWritesMissingFilesOnly()

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "form.h"
 #include "mainwindow.h"
 #include "recordingmessages.h"
 
@@ -48,8 +49,7 @@ struct WindowFixture
     // A list's whole text with CR LF line breaks, as the program saves it.
     QString list(const char *box) const
     {
-        QString text = find<QPlainTextEdit>(box)->document()->toRawText();
-        return text.replace(QChar::ParagraphSeparator, QStringLiteral("\r\n"));
+        return Form(*window, *messages).text(QString::fromLatin1(box));
     }
     // Puts text at the end of a list box as if typed there.
     void typeAtEnd(const char *box, const QString &text) const

@@ -1,0 +1,27 @@
+#pragma once
+
+// The document of a list box, built for lists of a million lines: one block per record, the
+// line breaks inside a record held as line separators. Text goes in and comes out with CR LF
+// line breaks, exactly as written, whatever the blocks are.
+
+#include <QString>
+#include <QStringView>
+
+class QPlainTextEdit;
+class QTextDocument;
+
+namespace ListDocument {
+
+// Replaces the whole text; not undoable, and the document counts as unmodified afterwards.
+// Keeps \a text, shared, for the next text() until the document changes.
+void setText(QPlainTextEdit &edit, const QString &text);
+// Adds to the end as one undo step, in time proportional to \a text; the user's cursor stays.
+void append(QTextDocument &document, QStringView text);
+// The whole text with CR LF line breaks.
+QString text(QTextDocument &document);
+
+// A document's raw text with CR LF for each paragraph break, and for each line separator too
+// when \a lineSeparators.
+QString crlfText(QString raw, bool lineSeparators);
+
+} // namespace ListDocument
