@@ -54,17 +54,6 @@ double residentMb()
     return 0;
 }
 
-class PaintCounter : public QObject
-{
-public:
-    int paints = 0;
-    bool eventFilter(QObject *, QEvent *event) override
-    {
-        paints += event->type() == QEvent::Paint;
-        return false;
-    }
-};
-
 // Runs the event loop until the box has painted itself once more.
 void waitForPaint(PaintCounter &counter)
 {

@@ -26,18 +26,6 @@ namespace {
 
 QElapsedTimer sinceMain;
 
-// Counts the paints a widget receives, to show that the timings include them.
-class PaintCounter : public QObject
-{
-public:
-    int paints = 0;
-    bool eventFilter(QObject *, QEvent *event) override
-    {
-        paints += event->type() == QEvent::Paint;
-        return false;
-    }
-};
-
 // One window with a friends list of a given size, adding friends to it.
 class AddCase
 {

@@ -17,18 +17,6 @@
 
 namespace {
 
-// Counts the paints a widget receives, to show that the timings include them.
-class PaintCounter : public QObject
-{
-public:
-    int paints = 0;
-    bool eventFilter(QObject *, QEvent *event) override
-    {
-        paints += event->type() == QEvent::Paint;
-        return false;
-    }
-};
-
 struct Figures
 {
     std::vector<double> open, key, repaint, openCpu, keyCpu;

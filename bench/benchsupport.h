@@ -4,6 +4,8 @@
 #include "records.h"
 
 #include <QElapsedTimer>
+#include <QEvent>
+#include <QObject>
 #include <QString>
 
 #include <algorithm>
@@ -16,6 +18,18 @@ public:
     void information(const QString &, const QString &) override { }
     void error(const QString &text) override { qFatal("unexpected error: %s", qPrintable(text)); }
     Choice ask(const Question &) override { return Choice::Discard; }
+};
+
+// Counts the paints a widget receives, to show that the timings include them.
+class PaintCounter : public QObject
+{
+public:
+    int paints = 0;
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        paints += event->type() == QEvent::Paint;
+        return false;
+    }
 };
 
 // A friends list of \a count distinct, realistic records.
