@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Makes docs/screenshot.png from the real program under its own Xvfb: a friend and a server
-# added, the Friends tab in front. Needs the build of scripts/run.sh, Xvfb, xdotool and
+# added; the Servers tab is in front, as Add Server leaves it. Needs the build of scripts/run.sh, Xvfb, xdotool and
 # ImageMagick's import (installed here when missing).
 set -euo pipefail
 cd "$(dirname "$0")/.."
