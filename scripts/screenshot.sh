@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Makes docs/screenshot.png from the real program under its own Xvfb: a friend and a server
-# added; the Servers tab is in front, as Add Server leaves it. Needs the build of scripts/run.sh, Xvfb, xdotool and
-# ImageMagick's import (installed here when missing).
+# added, the Servers tab in front as Add Server leaves it. Needs the build of scripts/run.sh,
+# Xvfb, xdotool and ImageMagick's import (installed here when missing).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh screenshot
