@@ -204,10 +204,10 @@ bool Commands::openList(ListFiles::List file, const QString &list, Fingerprint &
         m_form.reportError(describe(*opened.failure));
         return false;
     }
-    m_form.setText(list, opened.text);
-    stamp(file) = opened.stamp;
     // The box may have changed line breaks on the way in; what it holds now is the baseline.
-    markSaved(list, saved, m_form.text(list));
+    const QString held = m_form.setText(list, opened.text);
+    stamp(file) = opened.stamp;
+    markSaved(list, saved, held);
     return true;
 }
 

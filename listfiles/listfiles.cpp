@@ -199,32 +199,27 @@ Stamp stampOf(const struct stat &status)
             quint64(status.st_dev), quint64(status.st_ino)};
 }
 
-// Writes, syncs and closes \a fd; 0 or the error, PartWritten included. \a fd is closed after.
-// \a written receives the stamp of the file as written, taken while it is still ours.
-int finish(int fd, QStringView text, Failure::Action action, List list,
-           std::optional<Failure> &failed, Stamp &written)
+// Writes, syncs and closes \a fd, which is closed afterwards whatever happens. \a written
+// receives the stamp of the file as written, taken while it is still ours.
+std::optional<Failure> finish(int fd, QStringView text, Failure::Action action, List list,
+                              Stamp &written)
 {
     if (const int error = writeList(fd, text)) {
         ::close(fd);
-        failed = writeFailure(action, list, error);
-        return error;
+        return writeFailure(action, list, error);
     }
     if (systemCalls().fdatasync(fd) != 0) {
         const int error = errno;
         ::close(fd);
-        failed = failure(action, list, Failure::Problem::System, error);
-        return error;
+        return failure(action, list, Failure::Problem::System, error);
     }
     struct stat info = {};
     if (::fstat(fd, &info) == 0)
         written = stampOf(info);
     // Linux releases the descriptor even when close fails, so it is not closed again.
-    if (systemCalls().close(fd) != 0) {
-        const int error = errno;
-        failed = failure(action, list, Failure::Problem::System, error);
-        return error;
-    }
-    return 0;
+    if (systemCalls().close(fd) != 0)
+        return failure(action, list, Failure::Problem::System, errno);
+    return std::nullopt;
 }
 
 } // namespace
@@ -330,9 +325,8 @@ std::optional<Failure> save(List list, QStringView text, Stamp *written)
         if (::geteuid() == 0 && ::fchown(fd, found.info.st_uid, found.info.st_gid) != 0)
             return abandon(failed(Problem::System, errno), fd);
     }
-    std::optional<Failure> finished;
     Stamp stamp;
-    if (finish(fd, text, Failure::Action::Save, list, finished, stamp) != 0)
+    if (auto finished = finish(fd, text, Failure::Action::Save, list, stamp))
         return abandon(*finished);
     if (systemCalls().rename(temp.constData(), final.constData()) != 0)
         return abandon(failed(Problem::System, errno));
@@ -383,6 +377,7 @@ Opened open(List list)
     }
     // Before reading: a change made while reading shows as a change since.
     const Stamp stamp = stampOf(info);
+    // One byte more than the file holds, so that the read that finds its end needs no room.
     QByteArray bytes(qsizetype(info.st_size), Qt::Uninitialized);
     qsizetype got = 0;
     for (;;) {
@@ -446,9 +441,8 @@ Created create(List list, QStringView text)
         return failed(Problem::System, error);
     }
     // The file is ours from here: rather than leave half a list, a failure takes it away.
-    std::optional<Failure> finished;
     Stamp stamp;
-    if (finish(fd, text, Failure::Action::Create, list, finished, stamp) != 0) {
+    if (auto finished = finish(fd, text, Failure::Action::Create, list, stamp)) {
         ::unlink(target.constData());
         return {false, finished, {}};
     }

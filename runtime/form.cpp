@@ -61,18 +61,19 @@ QString Form::text(const QString &name) const
     qFatal("%s is not a text box", qPrintable(name));
 }
 
-void Form::setText(const QString &name, const QString &text)
+QString Form::setText(const QString &name, const QString &text)
 {
     QWidget *box = control(name);
     // A document reads CR LF, as any other line break, as a paragraph break.
     if (auto *edit = multiLine(box); edit && isList(name))
-        ListDocument::setText(*edit, text);
-    else if (edit)
+        return ListDocument::setText(*edit, text);
+    if (auto *edit = multiLine(box))
         edit->setPlainText(text);
     else if (auto *line = qobject_cast<QLineEdit *>(box))
         line->setText(text);
     else
         qFatal("%s is not a text box", qPrintable(name));
+    return this->text(name);
 }
 
 void Form::appendText(const QString &name, QStringView text)

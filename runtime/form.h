@@ -18,8 +18,9 @@ public:
 
     // The whole text, exactly as typed or loaded.
     QString text(const QString &control) const;
-    // Replaces the whole text.
-    void setText(const QString &control, const QString &text);
+    // Replaces the whole text; returns it as the box now holds it, as text() would read it (a
+    // box may hold a lone CR or LF as a line break).
+    QString setText(const QString &control, const QString &text);
     // Adds to the end of the text as one undo step, in time proportional to what is added.
     void appendText(const QString &control, QStringView text);
 

@@ -22,9 +22,6 @@ constexpr int MaxCountedBlock = 64 * 1024;
 // Whether a line separator in the document stands for a line break of the list. It does not in
 // a list that came with line separators of its own.
 const char *const SeparatorsAreBreaks = "vonnerbyLineSeparatorsAreBreaks";
-// The text just set, when the document reads back as exactly that, until the document changes:
-// Open reads the list straight back, and reading a huge document costs a third of setting it.
-const char *const TextSet = "vonnerbyTextSet";
 
 bool separatorsAreBreaks(const QTextDocument &document)
 {
@@ -104,17 +101,16 @@ private:
 
 namespace ListDocument {
 
-void setText(QPlainTextEdit &edit, const QString &text)
+QString setText(QPlainTextEdit &edit, const QString &text)
 {
     QTextDocument &document = *edit.document();
-    document.setProperty(TextSet, QVariant());
     // A list that holds characters the document gives a meaning of its own goes in line by
     // line, so that each of its line separators stays one.
     const bool plain = std::any_of(text.utf16(), text.utf16() + text.size(), isDocumentBreak);
     document.setProperty(SeparatorsAreBreaks, !plain);
     if (plain) {
         edit.setPlainText(text);
-        return;
+        return ListDocument::text(document);
     }
     // As with setPlainText(), replacing the whole list is no step to undo.
     const bool undo = document.isUndoRedoEnabled();
@@ -130,14 +126,9 @@ void setText(QPlainTextEdit &edit, const QString &text)
     document.setUndoRedoEnabled(undo);
     document.setModified(false);
     edit.setTextCursor(QTextCursor(&document));
-    if (writer.onlyCrLf()) {
-        // Shares the caller's string: no copy, and gone at the first change.
-        document.setProperty(TextSet, text);
-        QObject::connect(
-                &document, &QTextDocument::contentsChanged, &document,
-                [&document] { document.setProperty(TextSet, QVariant()); },
-                Qt::SingleShotConnection);
-    }
+    // Reading a huge document back costs a third of setting it; with only CR LF breaks it reads
+    // back as exactly what was set.
+    return writer.onlyCrLf() ? text : ListDocument::text(document);
 }
 
 void append(QTextDocument &document, QStringView text)
@@ -163,10 +154,6 @@ void append(QTextDocument &document, QStringView text)
 
 QString text(QTextDocument &document)
 {
-    if (const QVariant set = document.property(TextSet); set.isValid()) {
-        document.setProperty(TextSet, QVariant());
-        return set.toString();
-    }
     return crlfText(document.toRawText(), separatorsAreBreaks(document));
 }
 

@@ -13,8 +13,8 @@ class QTextDocument;
 namespace ListDocument {
 
 // Replaces the whole text; not undoable, and the document counts as unmodified afterwards.
-// Keeps \a text, shared, for the next text() until the document changes.
-void setText(QPlainTextEdit &edit, const QString &text);
+// Returns the text as the document now holds it, as text() would read it.
+QString setText(QPlainTextEdit &edit, const QString &text);
 // Adds to the end as one undo step, in time proportional to \a text; the user's cursor stays.
 void append(QTextDocument &document, QStringView text);
 // The whole text with CR LF line breaks.
