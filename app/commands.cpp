@@ -376,10 +376,10 @@ bool Commands::mayOverwrite()
 const QStringList &Commands::textFields()
 {
     static const QStringList fields{
-            u"txtname"_s,  u"txtaim"_s,      u"txtyim"_s,   u"txtmsn"_s,   u"txtemail"_s,
-            u"txtclan"_s,  u"txtwebsite"_s,  u"txtxbl"_s,   u"txtxbc"_s,   u"txtxfire"_s,
-            u"txtgames"_s, u"txtcomments"_s, u"txtsname"_s, u"txtip"_s,    u"txtpass"_s,
-            u"txtnotes"_s,
+            u"txtname"_s,  u"txtaim"_s,   u"txtyim"_s,     u"txtmsn"_s,
+            u"txtemail"_s, u"txtclan"_s,  u"txtwebsite"_s, u"txtxbl"_s,
+            u"txtxbc"_s,   u"txtxfire"_s, u"txtgames"_s,   u"txtcomments"_s,
+            u"txtsname"_s, u"txtip"_s,    u"txtpass"_s,    u"txtnotes"_s,
     };
     return fields;
 }

@@ -376,7 +376,9 @@ void MainWindow::keepUnsavedWork()
     m_keeper = std::make_unique<Recovery::Keeper>(*m_link);
     m_link->connectTo(*m_keeper);
     connect(m_keeper.get(), &Recovery::Keeper::failed, this,
-            [this](const QString &path, int error) { m_commands->reportKeepingFailure(path, error); });
+            [this](const QString &path, int error) {
+                m_commands->reportKeepingFailure(path, error);
+            });
     m_commands->keepWorkWith(*m_keeper);
     markUnsavedLists();
     auto *terminations = new Recovery::TerminationSignals(this);
@@ -392,5 +394,6 @@ void MainWindow::endKeepingWork(int signal)
     if (signal != 0)
         Recovery::TerminationSignals::endBy(signal);
     m_ending = true;
-    QMetaObject::invokeMethod(qApp, [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+            qApp, [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
 }

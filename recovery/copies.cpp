@@ -46,7 +46,8 @@ std::optional<Copy> readCopy(const QString &path)
         return std::nullopt;
     const std::optional<State> kept = state.error ? std::nullopt : readState(state.bytes);
     if (state.error == EFBIG)
-        copy.unreadable = QCoreApplication::translate("Recovery", "It is larger than a copy can be");
+        copy.unreadable =
+                QCoreApplication::translate("Recovery", "It is larger than a copy can be");
     else if (state.error)
         copy.unreadable = reason(state.error);
     else if (!kept)
@@ -57,7 +58,8 @@ std::optional<Copy> readCopy(const QString &path)
     qint64 last = kept->kept;
     for (const auto list : {ListFiles::List::Servers, ListFiles::List::Friends}) {
         const quint32 generation = kept->generations[size_t(list)];
-        const Read journal = readFile(QDir(path).filePath(journalName(list, generation)), MaxJournal);
+        const Read journal =
+                readFile(QDir(path).filePath(journalName(list, generation)), MaxJournal);
         KeptList &into = copy.lists[size_t(list)];
         if (journal.error)
             into.generation = generation;

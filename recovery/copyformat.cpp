@@ -450,10 +450,9 @@ KeptList readJournal(QByteArrayView bytes, ListFiles::List list, quint32 generat
     kept.journalSize = records.at();
 
     // Lengths alone tell which edits fit; only those up to the last checkpoint are applied.
-    std::vector<std::pair<qsizetype, qsizetype>> edits; // where each edit lies in the bytes
+    std::vector<Edit> edits;
     qint64 length = raw.size();
-    qsizetype applied = 0;
-    qsizetype editStart = records.at();
+    size_t applied = 0;
     bool damaged = false;
     while (const auto next = records.next()) {
         Reader in(next->second);
@@ -464,7 +463,7 @@ KeptList readJournal(QByteArrayView bytes, ListFiles::List list, quint32 generat
                 break;
             }
             length += change->added.size() - change->removed;
-            edits.emplace_back(editStart, records.at() - editStart);
+            edits.push_back(*change);
         } else if (next->first == Record::Checkpoint) {
             const qint64 atCheckpoint = in.take<qint64>();
             const bool breaks = in.take<quint8>() != 0;
@@ -476,24 +475,19 @@ KeptList readJournal(QByteArrayView bytes, ListFiles::List list, quint32 generat
             separatorsAreBreaks = breaks;
             kept.kept = time;
             kept.journalSize = records.at();
-            applied = qsizetype(edits.size());
+            applied = edits.size();
         } else {
             damaged = true;
             break;
         }
-        editStart = records.at();
     }
     // Edits after the last checkpoint are a flush the crash cut short, younger than any promise.
     damaged = damaged || records.stop() == Records::Stop::Damaged;
     kept.whole = damaged ? KeptList::Whole::LatestLost : KeptList::Whole::Yes;
 
     ChunkedText text(raw);
-    for (qsizetype i = 0; i < applied; ++i) {
-        const auto change = readEdit(bytes.sliced(edits[size_t(i)].first + 8,
-                                                  edits[size_t(i)].second - 12),
-                                     MaxLength);
-        text.replace(qsizetype(change->position), qsizetype(change->removed), change->added);
-    }
+    for (size_t i = 0; i < applied; ++i)
+        text.replace(qsizetype(edits[i].position), qsizetype(edits[i].removed), edits[i].added);
     const QString rebuilt = text.text();
     kept.rawLength = rebuilt.size();
     kept.text = listText(rebuilt, separatorsAreBreaks);

@@ -39,7 +39,7 @@ struct Fields
 // What the state file holds.
 struct State
 {
-    qint64 kept = 0; // milliseconds since the epoch
+    qint64 kept = 0;                         // milliseconds since the epoch
     std::array<quint32, 2> generations = {}; // of each list's journal, by ListFiles::List
     std::array<ListFiles::Stamp, 2> stamps;  // the list files as the window last knew them
     Fields fields;

@@ -189,8 +189,8 @@ void Keeper::schedule()
 {
     // The first change after a new baseline goes at once, so that copying a long list file
     // never delays the flushes that follow.
-    const bool starting =
-            std::any_of(m_lists.begin(), m_lists.end(), [](const Tracked &t) { return !t.started; });
+    const bool starting = std::any_of(m_lists.begin(), m_lists.end(),
+                                      [](const Tracked &t) { return !t.started; });
     if (starting && (!m_timer.isActive() || m_timer.remainingTime() > 0))
         m_timer.start(0);
     else if (!m_timer.isActive())

@@ -78,8 +78,7 @@ Writer::~Writer()
     closeJournals();
 }
 
-void Writer::adopt(const QString &copyFolder,
-                   std::unique_ptr<QLockFile> lock,
+void Writer::adopt(const QString &copyFolder, std::unique_ptr<QLockFile> lock,
                    const std::array<std::optional<std::pair<quint32, qint64>>, 2> &journals)
 {
     const std::lock_guard guard(m_mutex);
@@ -93,8 +92,8 @@ void Writer::adopt(const QString &copyFolder,
         if (!journals[i])
             continue;
         const auto [generation, size] = *journals[i];
-        const int fd = openFile(path(journalName(ListFiles::List(i), generation)),
-                                O_WRONLY | O_APPEND);
+        const int fd =
+                openFile(path(journalName(ListFiles::List(i), generation)), O_WRONLY | O_APPEND);
         // What follows the last whole flush is cut away, so that new records follow whole ones.
         if (fd >= 0 && ::ftruncate(fd, size) == 0) {
             journal.generation = generation;
@@ -251,8 +250,8 @@ int Writer::startJournal(ListFiles::List list, const ListJob &job)
         error = copyBase(fd, list, job.baselineStamp, size);
     error = error ? error : sync(fd);
     ::close(fd);
-    if (!error && ::rename(QFile::encodeName(temporary).constData(),
-                           QFile::encodeName(final).constData())
+    if (!error
+        && ::rename(QFile::encodeName(temporary).constData(), QFile::encodeName(final).constData())
                 != 0)
         error = errno;
     if (error) {
@@ -287,7 +286,8 @@ int Writer::copyBase(int fd, ListFiles::List list, const ListFiles::Stamp &stamp
     QByteArray block(CopyBlock, Qt::Uninitialized);
     qint64 copied = 0;
     while (!error && copied < stamp.size) {
-        const ssize_t n = ::read(from, block.data(), size_t(std::min(CopyBlock, stamp.size - copied)));
+        const ssize_t n =
+                ::read(from, block.data(), size_t(std::min(CopyBlock, stamp.size - copied)));
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0) {
@@ -317,8 +317,8 @@ int Writer::writeState(State state)
     int error = writeAll(fd, stateFile(state));
     error = error ? error : sync(fd);
     ::close(fd);
-    if (!error && ::rename(QFile::encodeName(temporary).constData(),
-                           QFile::encodeName(final).constData())
+    if (!error
+        && ::rename(QFile::encodeName(temporary).constData(), QFile::encodeName(final).constData())
                 != 0)
         error = errno;
     // The new journals' names and the state's are kept only once the folder is on the disk.
