@@ -73,12 +73,10 @@ void TestDialogMessages::questionButtonsHaveMnemonicsAndEscapeCancels_data()
     QTest::newRow("Escape") << QList{Choice::Save, Choice::Discard, Choice::Cancel} << false
                             << QStringList{u"&Cancel"_s, u"&Discard"_s, u"&Save"_s};
     // No Cancel button: closing the box still decides nothing.
-    QTest::newRow("Escape, no Cancel button")
-            << QList{Choice::Save, Choice::Discard} << false
-            << QStringList{u"&Discard"_s, u"&Save"_s};
-    QTest::newRow("close button, no Cancel button")
-            << QList{Choice::Save, Choice::Discard} << true
-            << QStringList{u"&Discard"_s, u"&Save"_s};
+    QTest::newRow("Escape, no Cancel button") << QList{Choice::Save, Choice::Discard} << false
+                                              << QStringList{u"&Discard"_s, u"&Save"_s};
+    QTest::newRow("close button, no Cancel button") << QList{Choice::Save, Choice::Discard} << true
+                                                    << QStringList{u"&Discard"_s, u"&Save"_s};
 }
 
 void TestDialogMessages::questionButtonsHaveMnemonicsAndEscapeCancels()
