@@ -1,11 +1,16 @@
-// How long one "Add friend" takes on a huge list beside an empty one, and how long the window
-// takes from main() to its first frame beside a plain window of the same widgets.
+// How long one "Add friend" takes on a huge list beside an empty one; what a keystroke in a huge
+// list costs with unsaved work kept aside and without, and the longest the window's thread is
+// away from its events meanwhile; and how long the window takes from main() to its first frame
+// beside a plain window of the same widgets.
 
 #include "benchsupport.h"
 #include "form.h"
+#include "listfiles.h"
 #include "mainwindow.h"
 
+#include <QAction>
 #include <QApplication>
+#include <QEventLoop>
 #include <QGroupBox>
 #include <QIcon>
 #include <QLabel>
@@ -18,7 +23,9 @@
 #include <QRadioButton>
 #include <QScrollBar>
 #include <QTabWidget>
+#include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 #include <cstdio>
 
@@ -88,6 +95,75 @@ private:
     QScrollBar *m_bar = nullptr;
     QPushButton *m_add = nullptr;
     PaintCounter m_counter;
+    std::vector<double> m_times;
+};
+
+// A window with a friends list of 100,000 records opened with File, Open, typing at its end.
+class TypingCase
+{
+public:
+    explicit TypingCase(bool keeping)
+        : m_window(std::make_unique<SilentMessages>())
+    {
+        m_window.show();
+        if (!QTest::qWaitForWindowExposed(&m_window))
+            qFatal("window not exposed");
+        if (keeping)
+            m_window.keepUnsavedWork();
+        m_window.findChild<QAction *>(QStringLiteral("mnuopen"))->trigger();
+        m_box = m_window.findChild<QPlainTextEdit *>(QStringLiteral("txtfriends"));
+        m_box->setFocus();
+        m_box->moveCursor(QTextCursor::End);
+        QCoreApplication::processEvents();
+    }
+
+    // One keystroke with the repaint that follows.
+    void key()
+    {
+        QElapsedTimer timer;
+        timer.start();
+        QTest::keyClick(m_box, Qt::Key_A);
+        QCoreApplication::processEvents();
+        m_times.push_back(double(timer.nsecsElapsed()) / 1e6);
+    }
+
+    // The longest the thread leaves a 1 ms heartbeat waiting, while a key comes every 10 ms for
+    // \a ms, as a fast typist's would: how long the window can stall.
+    double longestStall(int ms)
+    {
+        QElapsedTimer since;
+        double longest = 0;
+        QTimer heartbeat;
+        heartbeat.setTimerType(Qt::PreciseTimer);
+        QObject::connect(&heartbeat, &QTimer::timeout, m_box, [&] {
+            if (since.isValid())
+                longest = std::max(longest, double(since.nsecsElapsed()) / 1e6 - 1);
+            since.start();
+        });
+        heartbeat.start(1);
+        QTimer typist;
+        QObject::connect(&typist, &QTimer::timeout, m_box,
+                         [this] { QTest::keyClick(m_box, Qt::Key_A); });
+        typist.start(10);
+        QEventLoop loop;
+        QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+        loop.exec();
+        return longest;
+    }
+
+    double median() const { return sorted()[m_times.size() / 2]; }
+    double minimum() const { return sorted().front(); }
+
+private:
+    std::vector<double> sorted() const
+    {
+        std::vector<double> times = m_times;
+        std::sort(times.begin(), times.end());
+        return times;
+    }
+
+    MainWindow m_window;
+    QPlainTextEdit *m_box = nullptr;
     std::vector<double> m_times;
 };
 
@@ -179,22 +255,23 @@ void plainWindow()
     showAndPaint(window);
 }
 
-// Each start-up in a fresh process, ours and the plain window taking turns, so that neither
-// pays the other's first-time costs nor meets a different load.
-void startups(int runs, std::vector<double> &ours, std::vector<double> &plain)
+// Each start-up in a fresh process, the kinds taking turns, so that none pays another's
+// first-time costs nor meets a different load.
+std::vector<std::vector<double>> startups(int runs, const QStringList &kinds)
 {
-    for (int i = 0; i < 2 * runs; ++i) {
-        const bool oursNow = i % 2 == 0;
+    std::vector<std::vector<double>> times(size_t(kinds.size()));
+    for (int i = 0; i < runs * int(kinds.size()); ++i) {
         QProcess child;
         child.start(QCoreApplication::applicationFilePath(),
-                    {QStringLiteral("--startup"),
-                     oursNow ? QStringLiteral("ours") : QStringLiteral("plain")});
+                    {QStringLiteral("--startup"), kinds[i % kinds.size()]});
         if (!child.waitForFinished(30000) || child.exitCode() != 0)
             qFatal("a start-up run failed");
-        (oursNow ? ours : plain).push_back(child.readAllStandardOutput().trimmed().toDouble());
+        times[size_t(i % kinds.size())].push_back(
+                child.readAllStandardOutput().trimmed().toDouble());
     }
-    std::sort(ours.begin(), ours.end());
-    std::sort(plain.begin(), plain.end());
+    for (auto &kind : times)
+        std::sort(kind.begin(), kind.end());
+    return times;
 }
 
 } // namespace
@@ -202,13 +279,24 @@ void startups(int runs, std::vector<double> &ours, std::vector<double> &plain)
 int main(int argc, char *argv[])
 {
     sinceMain.start();
+    // The lists and the work kept aside go to a folder of the benchmark's own; start-ups find it
+    // empty.
+    const QTemporaryDir home;
+    if (qEnvironmentVariableIsEmpty("VONNERBY_BENCH_HOME")) {
+        qputenv("VONNERBY_BENCH_HOME", home.path().toLocal8Bit());
+        qputenv("XDG_DATA_HOME", (home.path() + QStringLiteral("/data")).toLocal8Bit());
+        qputenv("XDG_STATE_HOME", (home.path() + QStringLiteral("/state")).toLocal8Bit());
+    }
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     const QStringList args = QCoreApplication::arguments();
     if (args.size() == 3 && args[1] == QStringLiteral("--startup")) {
-        if (args[2] == QStringLiteral("ours")) {
+        if (args[2] != QStringLiteral("plain")) {
             MainWindow window(std::make_unique<SilentMessages>());
             showAndPaint(window);
+            // As the program starts, with no work kept aside from an earlier run.
+            if (args[2] == QStringLiteral("keeping"))
+                window.keepUnsavedWork();
         } else {
             plainWindow();
         }
@@ -239,11 +327,46 @@ int main(int argc, char *argv[])
                     end.figures(emptyEnd.median()).constData());
     }
 
-    std::vector<double> ours;
-    std::vector<double> plain;
-    startups(9, ours, plain);
+    {
+        // Both windows open the same list file; each keeps its own copy, in a folder of ours.
+        ListFiles::save(ListFiles::List::Friends, friendsList(100'000));
+        ListFiles::save(ListFiles::List::Servers, QString());
+        TypingCase off(false);
+        TypingCase on(true);
+        for (int i = 0; i < 301; ++i) {
+            off.key();
+            on.key();
+        }
+        std::printf("A keystroke at the end of a friends list of 100,000 records opened with "
+                    "File, Open,\n301 each, taking turns, with the repaint that follows, "
+                    "min / median:\n");
+        std::printf("  work kept aside:     %6.3f / %6.3f ms (median ratio %.2f)\n", on.minimum(),
+                    on.median(), on.median() / off.median());
+        std::printf("  nothing kept aside:  %6.3f / %6.3f ms\n", off.minimum(), off.median());
+        double longestOn = 0;
+        double longestOff = 0;
+        for (int i = 0; i < 3; ++i) {
+            longestOff = std::max(longestOff, off.longestStall(3000));
+            longestOn = std::max(longestOn, on.longestStall(3000));
+        }
+        std::printf("Longest wait of a 1 ms heartbeat, a key every 10 ms, 3 x 3 s each, taking "
+                    "turns:\n");
+        std::printf("  work kept aside:    %6.2f ms\n  nothing kept aside: %6.2f ms\n", longestOn,
+                    longestOff);
+    }
+
+    // Start-ups find no work kept from before.
+    qputenv("XDG_STATE_HOME", (home.path() + QStringLiteral("/empty")).toLocal8Bit());
+    const auto times = startups(
+            9, {QStringLiteral("ours"), QStringLiteral("keeping"), QStringLiteral("plain")});
+    const auto &ours = times[0];
+    const auto &keeping = times[1];
+    const auto &plain = times[2];
     std::printf("From main() to the first frame, 9 processes each, taking turns, min / median:\n");
     std::printf("  our window:                 %7.2f / %7.2f ms\n", ours.front(), ours[4]);
+    std::printf("  our window, keeping work:   %7.2f / %7.2f ms (no work kept from before; "
+                "median ratio %.2f)\n",
+                keeping.front(), keeping[4], keeping[4] / ours[4]);
     std::printf("  plain window, same widgets: %7.2f / %7.2f ms (median ratio %.2f)\n",
                 plain.front(), plain[4], ours[4] / plain[4]);
     std::printf("  (the plain window has no accessible names, label buddies, scaling to the font,\n"
