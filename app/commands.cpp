@@ -413,6 +413,8 @@ void Commands::keepWorkWith(Recovery::Keeper &keeper)
                            : tr("It was moved to\n%1\nand is not offered again; delete it when "
                                 "you no longer need it.")
                                      .arg(aside)));
+        if (aside.isEmpty())
+            return;
     }
 }
 

@@ -55,6 +55,8 @@ void put(QByteArray &out, T value)
 void putText(QByteArray &out, QStringView text)
 {
     put(out, quint32(text.size()));
+    if (text.isEmpty())
+        return;
     const qsizetype at = out.size();
     out.resize(at + text.size() * 2);
     qToLittleEndian<quint16>(text.utf16(), text.size(), out.data() + at);
@@ -110,7 +112,7 @@ public:
     QString text()
     {
         const qint64 size = take<quint32>();
-        if (!has(size * 2))
+        if (!has(size * 2) || size == 0)
             return {};
         QString text(size, Qt::Uninitialized);
         qFromLittleEndian<quint16>(m_bytes.data() + m_at, size, text.data());

@@ -121,6 +121,7 @@ void Keeper::adopt(Copy copy)
         }
     }
     startWriter();
+    m_writer->waitUntilDone(FlushLimit);
     m_writer->adopt(copy.path, std::move(copy.lock), journals);
     m_onDisk = true;
     m_fieldsEdited = true;

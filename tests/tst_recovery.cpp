@@ -7,6 +7,7 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
+#include <cerrno>
 #include <csignal>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -188,6 +189,8 @@ void TestRecovery::startOffersWorkBack_data()
             << u"close"_s << QList{Choice::Discard} << false << false << false;
     QTest::newRow("saved, fields cleared")
             << u"save"_s << QList<Choice>{} << false << false << false;
+    QTest::newRow("disk full for a while")
+            << u"full"_s << QList{Choice::Recover} << true << true << false;
 }
 
 void TestRecovery::startOffersWorkBack()
@@ -201,6 +204,21 @@ void TestRecovery::startOffersWorkBack()
     {
         auto w = keepingWindow({Choice::Discard});
         work(*w, true);
+        if (end == u"full") {
+            // Said once, however long it lasts; what could not be written follows later.
+            const auto write = std::exchange(ListFiles::systemCalls().write,
+                                             [](int, const void *, size_t) -> ssize_t {
+                                                 errno = ENOSPC;
+                                                 return -1;
+                                             });
+            for (int i = 0; i < 3; ++i) {
+                w->type("txtname", u"+"_s);
+                QTest::qWait(1200);
+            }
+            ListFiles::systemCalls().write = write;
+            QCOMPARE(w->messages->shown.size(), 1);
+            QVERIFY(w->messages->shown[0].text.contains(u"No space left on device"_s));
+        }
         before = shown(*w);
         if (end == u"close") {
             w->window->close();
