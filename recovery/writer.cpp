@@ -54,6 +54,25 @@ int openFile(const QString &path, int flags)
     return ::open(QFile::encodeName(path).constData(), flags | O_NOFOLLOW | O_CLOEXEC, OwnerOnly);
 }
 
+// Writes a file under a name of its own and, once it is synced, puts it in place of \a final.
+int writeWhole(const QString &final, const std::function<int(int fd)> &write)
+{
+    const QString temporary = final + u".new"_s;
+    const int fd = openFile(temporary, O_WRONLY | O_CREAT | O_TRUNC);
+    if (fd < 0)
+        return errno;
+    int error = write(fd);
+    error = error ? error : sync(fd);
+    ::close(fd);
+    if (!error
+        && ::rename(QFile::encodeName(temporary).constData(), QFile::encodeName(final).constData())
+                != 0)
+        error = errno;
+    if (error)
+        ::unlink(QFile::encodeName(temporary).constData());
+    return error;
+}
+
 bool sameState(const State &a, const State &b)
 {
     return a.generations == b.generations && a.stamps == b.stamps && a.fields == b.fields;
@@ -238,26 +257,17 @@ int Writer::ensureCopy()
 int Writer::startJournal(ListFiles::List list, const ListJob &job)
 {
     const QString final = path(journalName(list, job.generation));
-    const QString temporary = final + u".new"_s;
-    const int fd = openFile(temporary, O_WRONLY | O_CREAT | O_TRUNC);
-    if (fd < 0)
-        return errno;
-    const QByteArray start =
-            journalStart(list, job.generation, job.baseline, job.separatorsAreBreaks);
-    qint64 size = start.size();
-    int error = writeAll(fd, start);
-    if (!error && job.baseline == Baseline::File)
-        error = copyBase(fd, list, job.baselineStamp, size);
-    error = error ? error : sync(fd);
-    ::close(fd);
-    if (!error
-        && ::rename(QFile::encodeName(temporary).constData(), QFile::encodeName(final).constData())
-                != 0)
-        error = errno;
-    if (error) {
-        ::unlink(QFile::encodeName(temporary).constData());
+    qint64 size = 0;
+    if (const int error = writeWhole(final, [&](int fd) {
+            const QByteArray start =
+                    journalStart(list, job.generation, job.baseline, job.separatorsAreBreaks);
+            size = start.size();
+            const int started = writeAll(fd, start);
+            if (started || job.baseline != Baseline::File)
+                return started;
+            return copyBase(fd, list, job.baselineStamp, size);
+        }))
         return error;
-    }
     const int appending = openFile(final, O_WRONLY | O_APPEND);
     if (appending < 0)
         return errno;
@@ -309,24 +319,12 @@ int Writer::copyBase(int fd, ListFiles::List list, const ListFiles::Stamp &stamp
 
 int Writer::writeState(State state)
 {
-    const QString final = path(QString::fromUtf16(StateName));
-    const QString temporary = final + u".new"_s;
-    const int fd = openFile(temporary, O_WRONLY | O_CREAT | O_TRUNC);
-    if (fd < 0)
-        return errno;
-    int error = writeAll(fd, stateFile(state));
-    error = error ? error : sync(fd);
-    ::close(fd);
-    if (!error
-        && ::rename(QFile::encodeName(temporary).constData(), QFile::encodeName(final).constData())
-                != 0)
-        error = errno;
+    int error = writeWhole(path(QString::fromUtf16(StateName)),
+                           [&state](int fd) { return writeAll(fd, stateFile(state)); });
     // The new journals' names and the state's are kept only once the folder is on the disk.
     error = error ? error : syncFolder(m_folder);
-    if (error) {
-        ::unlink(QFile::encodeName(temporary).constData());
+    if (error)
         return error;
-    }
     m_stateWritten = true;
     m_lastState = std::move(state);
     return 0;

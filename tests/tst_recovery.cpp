@@ -271,6 +271,8 @@ void TestRecovery::killedProgramComesBack()
     const QStringList before =
             QString::fromUtf8(QByteArray::fromBase64(program.readLine())).split(u'\0');
     QTest::qWait(wait);
+    // The copy of a program that still runs is never offered.
+    QVERIFY(keepingWindow({Choice::Recover})->messages->shown.isEmpty());
     ::kill(pid_t(program.processId()), signal);
     QVERIFY(program.waitForFinished(20000));
     QCOMPARE(program.exitStatus(), QProcess::CrashExit);
