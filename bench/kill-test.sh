@@ -55,11 +55,9 @@ for round in $(seq 0 "$kills"); do
     [ "$round" -eq "$kills" ] && break
     sleep "$(awk -v r="$RANDOM" 'BEGIN { printf "%.3f", 0.3 + 5.7 * r / 32767 }')"
     date +%s%3N >"$work/killed-$round"
-    kill -9 "$pid"
-    wait "$pid" 2>/dev/null || true
+    { kill -9 "$pid" && wait "$pid"; } 2>/dev/null || true
 done
-kill -9 "$pid" 2>/dev/null || true
-wait "$pid" 2>/dev/null || true
+{ kill -9 "$pid" && wait "$pid"; } 2>/dev/null || true
 pid=
 echo "$kills kills with SIGKILL: every next start offered the work back; the most it lacked" \
     "was the last $worst ms before a kill (the promise: 2000 ms)"
