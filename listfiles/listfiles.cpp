@@ -257,9 +257,12 @@ QByteArray fileBytes(QStringView text)
 
 QString listText(QByteArrayView bytes)
 {
-    if (bytes.endsWith(LineEnd))
-        bytes.chop(LineEnd.size());
-    return decode(bytes);
+    // Taken off the text, not the bytes: in UTF-16 the line end is four bytes, and two bytes
+    // that look like one are a character.
+    QString text = decode(bytes);
+    if (text.endsWith(u"\r\n"))
+        text.chop(2);
+    return text;
 }
 
 Stamp stamp(List list)
