@@ -245,7 +245,7 @@ QString Commands::describe(const ListFiles::Failure &failure) const
             hint += u' ' + tr("What stands at that path was left as it was.");
         else if (failure.existed)
             hint += u' ' + tr("Its file keeps what it held before.");
-        else if (failure.problem != Problem::NoFolder)
+        else if (failure.problem != Problem::NoFolder && failure.problem != Problem::RelativeHome)
             hint += u' ' + tr("Its file does not exist yet.");
         break;
     case ListFiles::Failure::Action::Open:
@@ -269,6 +269,10 @@ QString Commands::describe(const ListFiles::Failure &failure) const
     case Problem::NoFolder:
         reason = tr("HOME is not set, so there is no folder for the lists. Set HOME, or "
                     "XDG_DATA_HOME, to an absolute path");
+        break;
+    case Problem::RelativeHome:
+        reason = tr("HOME is not an absolute path, so there is no folder for the lists. Set HOME, "
+                    "or XDG_DATA_HOME, to an absolute path");
         break;
     case Problem::NotAFile:
         switch (failure.kind) {

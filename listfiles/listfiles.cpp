@@ -114,6 +114,15 @@ std::optional<Failure> refusal(Failure::Action action, List list, const Found &f
     }
 }
 
+// Why no folder for the lists can be named, if none can.
+std::optional<Failure::Problem> noFolder()
+{
+    if (dataHome())
+        return std::nullopt;
+    return qEnvironmentVariableIsEmpty("HOME") ? Failure::Problem::NoFolder
+                                               : Failure::Problem::RelativeHome;
+}
+
 // Makes the folder and its missing parents, owner-only as the XDG rules ask. Returns 0 or the
 // system's error, which QDir::mkpath would drop.
 int makeFolder(const QString &folder)
@@ -279,8 +288,8 @@ std::optional<Failure> save(List list, QStringView text, Stamp *written)
     const auto failed = [list](Problem problem, int error = 0) {
         return failure(Failure::Action::Save, list, problem, error);
     };
-    if (!dataHome())
-        return failed(Problem::NoFolder);
+    if (const auto problem = noFolder())
+        return failed(*problem);
     // Drive C always exists; our stand-in for it may not yet.
     if (const int error = makeFolder(folder()))
         return failed(Problem::System, error);
@@ -346,8 +355,8 @@ Opened open(List list)
     const auto failed = [list](Problem problem, int error = 0) {
         return Opened{{}, failure(Failure::Action::Open, list, problem, error), {}};
     };
-    if (!dataHome())
-        return failed(Problem::NoFolder);
+    if (const auto problem = noFolder())
+        return failed(*problem);
     const QByteArray target = QFile::encodeName(path(list));
     const Found found = inspect(target);
     if (found.state == Found::State::Missing)
@@ -420,8 +429,8 @@ Created create(List list, QStringView text)
     const auto failed = [list](Problem problem, int error = 0) {
         return Created{false, failure(Failure::Action::Create, list, problem, error), {}};
     };
-    if (!dataHome())
-        return failed(Problem::NoFolder);
+    if (const auto problem = noFolder())
+        return failed(*problem);
     const QByteArray target = QFile::encodeName(path(list));
     Found found = inspect(target);
     if (found.state == Found::State::File)

@@ -21,13 +21,14 @@ struct Failure
 {
     enum class Action { Save, Open, Create };
     enum class Problem {
-        System,      // the system refused; reason says why
-        Missing,     // the file to open does not exist, and nothing stands in its way
-        NoFolder,    // no data folder can be named: HOME is not set
-        NotAFile,    // something other than a regular file stands at the path; see kind
-        TooLarge,    // larger than MaxFileSize
-        PartWritten, // the system took only part of the list and gave no reason
-        Unconfirmed, // written, but the system did not confirm the file is stored
+        System,       // the system refused; reason says why
+        Missing,      // the file to open does not exist, and nothing stands in its way
+        NoFolder,     // no data folder can be named: HOME is not set
+        NotAFile,     // something other than a regular file stands at the path; see kind
+        TooLarge,     // larger than MaxFileSize
+        PartWritten,  // the system took only part of the list and gave no reason
+        Unconfirmed,  // written, but the system did not confirm the file is stored
+        RelativeHome, // no data folder can be named: HOME is not an absolute path
     };
     enum class Kind { Directory, Fifo, Device, Socket, DanglingLink, Other };
 

@@ -293,6 +293,8 @@ void TestListFiles::unusableFolder_data()
                              << QString();
     QTest::newRow("no HOME, relative XDG_DATA_HOME")
             << QByteArray("blocked") << QByteArray("-") << int(Problem::NoFolder) << QString();
+    QTest::newRow("relative HOME")
+            << QByteArray("-") << QByteArray("blocked") << int(Problem::RelativeHome) << QString();
 }
 
 void TestListFiles::unusableFolder()
