@@ -203,9 +203,26 @@ QByteArray folderOf(const QByteArray &file)
 
 Stamp stampOf(const struct stat &status)
 {
-    return {true, status.st_size,
-            qint64(status.st_mtim.tv_sec) * 1'000'000'000 + status.st_mtim.tv_nsec,
-            quint64(status.st_dev), quint64(status.st_ino)};
+    const auto nanoseconds = [](const timespec &time) {
+        return qint64(time.tv_sec) * 1'000'000'000 + time.tv_nsec;
+    };
+    return {true,
+            status.st_size,
+            nanoseconds(status.st_mtim),
+            quint64(status.st_dev),
+            quint64(status.st_ino),
+            nanoseconds(status.st_ctim)};
+}
+
+// The stamp of \a file if it is still the file \a written was taken of; putting a file in
+// place changes its change time.
+Stamp stampInPlace(const QByteArray &file, const Stamp &written)
+{
+    struct stat info = {};
+    if (::lstat(file.constData(), &info) != 0)
+        return written;
+    const Stamp now = stampOf(info);
+    return now.device == written.device && now.inode == written.inode ? now : written;
 }
 
 // Writes, syncs and closes \a fd, which is closed afterwards whatever happens. \a written
@@ -345,7 +362,7 @@ std::optional<Failure> save(List list, QStringView text, Stamp *written)
     if (const int error = syncFolder(finalFolder))
         return failed(Problem::Unconfirmed, error);
     if (written)
-        *written = stamp;
+        *written = stampInPlace(final, stamp);
     return std::nullopt;
 }
 

@@ -50,7 +50,8 @@ QByteArray fileBytes(QStringView text);
 QString listText(QByteArrayView bytes);
 
 // What a list file was at one moment, enough to tell cheaply that it changed since: another
-// writer either replaces the file (a new identity) or rewrites it (a new time, often a new size).
+// writer either replaces the file (a new identity) or rewrites it (a new change time, which no
+// program can set back as it can the modification time).
 struct Stamp
 {
     bool exists = false;
@@ -58,6 +59,7 @@ struct Stamp
     qint64 modified = 0; // nanoseconds since the epoch
     quint64 device = 0;
     quint64 inode = 0;
+    qint64 changed = 0; // status change time, nanoseconds since the epoch
     friend bool operator==(const Stamp &, const Stamp &) = default;
 };
 // Follows a link, as saving and opening do; a file that cannot be looked at does not exist.

@@ -473,7 +473,8 @@ void TestListCommands::openAsksBeforeReplacingUnsavedLists()
 }
 
 // Another program at work on a list file; each way but the first two changes just one thing
-// the window can notice: the time (to the nanosecond), the size, or the file itself.
+// the window can notice: the time (to the nanosecond), the size, the file itself, or only the
+// change time, as cp -p or rsync -t leave a file that they rewrite.
 void TestListCommands::changeOutside(const QString &path, const QString &how)
 {
     const QByteArray name = QFile::encodeName(path);
@@ -488,14 +489,19 @@ void TestListCommands::changeOutside(const QString &path, const QString &how)
         write(path, "theirs\r\n");
     } else if (how == u"deleted") {
         QVERIFY(QFile::remove(path));
-    } else if (how == u"rewritten") {
+    } else if (how == u"rewritten" || how == u"time put back") {
         QFile file(path);
         QVERIFY(file.open(QIODevice::ReadWrite));
         file.write(sameSize);
         file.close();
         timespec modified = before.st_mtim;
-        modified.tv_nsec ^= 1; // stays a valid count of nanoseconds
+        modified.tv_nsec ^= how == u"rewritten" ? 1 : 0; // stays a valid count of nanoseconds
         setTime(name, modified);
+        // The clock may not have moved on since the window looked.
+        for (struct stat now = {}; ::stat(name.constData(), &now) == 0
+             && now.st_ctim.tv_sec == before.st_ctim.tv_sec
+             && now.st_ctim.tv_nsec == before.st_ctim.tv_nsec;)
+            setTime(name, modified);
     } else if (how == u"grown") {
         QFile file(path);
         QVERIFY(file.open(QIODevice::Append));
@@ -536,6 +542,8 @@ void TestListCommands::saveAsksBeforeOverwritingChangesFromOutside_data()
             << false << open << u"rewritten"_s << true << false << false << false;
     QTest::newRow("friends file rewritten")
             << false << open << u"rewritten"_s << false << true << false << false;
+    QTest::newRow("server file rewritten, time put back")
+            << false << open << u"time put back"_s << true << false << false << false;
     QTest::newRow("server file replaced")
             << false << open << u"replaced"_s << true << false << false << false;
     QTest::newRow("friends file grown")
