@@ -294,6 +294,12 @@ QString Commands::describe(const ListFiles::Failure &failure) const
         case Kind::Other:
             reason = tr("Something other than a regular file stands there");
             break;
+        case Kind::UntrustedLink:
+            reason = tr("A link that belongs to another user stands on the way to it:\n%1\n\nRun "
+                        "as root, Vonnerby follows only links that belong to root or to the "
+                        "owner of their folder")
+                             .arg(failure.link);
+            break;
         }
         break;
     case Problem::TooLarge:

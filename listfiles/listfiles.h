@@ -30,7 +30,7 @@ struct Failure
         Unconfirmed,  // written, but the system did not confirm the file is stored
         RelativeHome, // no data folder can be named: HOME is not an absolute path
     };
-    enum class Kind { Directory, Fifo, Device, Socket, DanglingLink, Other };
+    enum class Kind { Directory, Fifo, Device, Socket, DanglingLink, Other, UntrustedLink };
 
     Action action = Action::Save;
     List list = List::Servers;
@@ -39,6 +39,7 @@ struct Failure
     Problem problem = Problem::System;
     Kind kind = Kind::Other; // with NotAFile
     bool existed = false;    // Save: a list file was there before and still holds what it held
+    QString link;            // with UntrustedLink: the link that was not followed
 };
 
 // The folder standing in for the root of drive C where there are no drive letters.
@@ -62,12 +63,13 @@ struct Stamp
     qint64 changed = 0; // status change time, nanoseconds since the epoch
     friend bool operator==(const Stamp &, const Stamp &) = default;
 };
-// Follows a link, as saving and opening do; a file that cannot be looked at does not exist.
+// Follows links as saving and opening do; a file that cannot be looked at does not exist.
 Stamp stamp(List list);
 
 // Replaces the file atomically: a failed save leaves the previous file as it was. A link to a
-// list file stays a link; the file it points to is replaced. On success \a written, if given,
-// receives the stamp of the file just written.
+// list file stays a link; the file it points to is replaced. Run as root, a link that belongs
+// to neither root nor the owner of its folder is not followed. On success \a written, if
+// given, receives the stamp of the file just written.
 std::optional<Failure> save(List list, QStringView text, Stamp *written = nullptr);
 
 struct Opened
@@ -90,13 +92,17 @@ struct Created
 // Writes the file only if it does not exist yet.
 Created create(List list, QStringView text);
 
-// The calls that can fail half-way through writing a list. Tests put failing ones in.
+// The calls that can fail half-way through reading or writing a list, or that another program
+// can race. Tests put failing or racing ones in.
 struct SystemCalls
 {
     ssize_t (*write)(int fd, const void *data, size_t size);
     int (*fdatasync)(int fd);
-    int (*rename)(const char *from, const char *to);
+    int (*renameat)(int fromFolder, const char *from, int toFolder, const char *to);
     int (*close)(int fd);
+    int (*openat)(int folder, const char *name, int flags, mode_t mode);
+    ssize_t (*read)(int fd, void *data, size_t size);
+    int (*fsync)(int fd); // of a folder
 };
 SystemCalls &systemCalls();
 

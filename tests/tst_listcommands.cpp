@@ -379,12 +379,12 @@ void TestListCommands::saveStopsAtFailingFriendsFile()
             w->messages->answers << Choice::Overwrite; // written behind the window's back
         }
         const ListFiles::SystemCalls real = ListFiles::systemCalls();
-        ListFiles::systemCalls().rename = [](const char *from, const char *to) {
+        ListFiles::systemCalls().renameat = [](int folder, const char *from, int, const char *to) {
             if (QByteArrayView(to).endsWith("vyfriends.txt")) {
                 errno = EIO;
                 return -1;
             }
-            return ::rename(from, to);
+            return ::renameat(folder, from, folder, to);
         };
         w->trigger("mnusave");
         ListFiles::systemCalls() = real;
