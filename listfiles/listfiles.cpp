@@ -520,10 +520,10 @@ std::optional<Failure> save(List list, QStringView text, Stamp *written)
         return abandon(*finished);
     if (systemCalls().renameat(folder, temp.constData(), folder, found.name.constData()) != 0)
         return abandon(failed(Problem::System, errno));
-    if (const int error = syncFolder(folder))
-        return failed(Problem::Unconfirmed, error);
     if (written)
         *written = stampInPlace(folder, found.name, stamp);
+    if (const int error = syncFolder(folder))
+        return failed(Problem::Unconfirmed, error);
     return std::nullopt;
 }
 
@@ -610,7 +610,7 @@ Created create(List list, QStringView text)
         return {false, finished, {}};
     }
     if (const int error = syncFolder(folder))
-        return failed(Problem::Unconfirmed, error);
+        return {true, failure(Failure::Action::Create, list, Problem::Unconfirmed, error), stamp};
     return {true, std::nullopt, stamp};
 }
 

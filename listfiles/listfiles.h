@@ -68,8 +68,8 @@ Stamp stamp(List list);
 
 // Replaces the file atomically: a failed save leaves the previous file as it was. A link to a
 // list file stays a link; the file it points to is replaced. Run as root, a link that belongs
-// to neither root nor the owner of its folder is not followed. On success \a written, if
-// given, receives the stamp of the file just written.
+// to neither root nor the owner of its folder is not followed. \a written, if given, receives
+// the stamp of the file just written, on success and with Unconfirmed, when it is in place.
 std::optional<Failure> save(List list, QStringView text, Stamp *written = nullptr);
 
 struct Opened
@@ -85,9 +85,9 @@ bool isMissing(List list);
 
 struct Created
 {
-    bool written = false; // false when the file was there already and was left alone
-    std::optional<Failure> failure;
-    Stamp stamp; // of the file written
+    bool written = false;           // false when the file was there already and was left alone
+    std::optional<Failure> failure; // with Unconfirmed, the file was written all the same
+    Stamp stamp;                    // of the file written
 };
 // Writes the file only if it does not exist yet.
 Created create(List list, QStringView text);

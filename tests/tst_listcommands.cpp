@@ -536,6 +536,11 @@ void TestListCommands::saveAsksBeforeOverwritingChangesFromOutside_data()
     QTest::newRow("after save") << false << save << QString() << false << false << false << false;
     QTest::newRow("after create") << false << QStringList{u"mnucreate"_s} << QString() << false
                                   << false << false << false;
+    // Written, but the system did not confirm that they are stored.
+    QTest::newRow("after an unconfirmed save") << false << QStringList{u"mnusave unconfirmed"_s}
+                                               << QString() << false << false << false << false;
+    QTest::newRow("after an unconfirmed create") << false << QStringList{u"mnucreate unconfirmed"_s}
+                                                 << QString() << false << false << false << false;
     QTest::newRow("after create and open") << false << QStringList{u"mnucreate"_s, u"mnuopen"_s}
                                            << QString() << false << false << false << false;
     QTest::newRow("server file rewritten")
@@ -581,8 +586,20 @@ void TestListCommands::saveAsksBeforeOverwritingChangesFromOutside()
         w = std::make_unique<WindowFixture>();
         w->window->show();
     }
-    for (const QString &command : before)
-        w->trigger(command.toLatin1().constData());
+    for (const QString &command : before) {
+        // Written, but the system does not confirm that the folder is stored.
+        const bool unconfirmed = command.endsWith(u" unconfirmed"_s);
+        if (unconfirmed)
+            ListFiles::systemCalls().fsync = [](int) { return errno = EIO, -1; };
+        w->trigger(command.section(u' ', 0, 0).toLatin1().constData());
+        ListFiles::systemCalls().fsync = ::fsync;
+        // Said of each list file as it is, and not "File Saved!".
+        qsizetype said = 0;
+        for (const auto &shown : std::as_const(w->messages->shown))
+            said += shown.text.contains(u"did not confirm"_s) && !shown.text.contains(u"Could"_s);
+        QCOMPARE(said, unconfirmed ? 2 : 0);
+        QVERIFY(!unconfirmed || w->messages->shown.last().text != u"File Saved!"_s);
+    }
     setList("txtserver", u"my servers"_s);
     setList("txtfriends", u"my friends"_s);
     const QByteArray myServers = "my servers\r\n";

@@ -268,6 +268,7 @@ void TestListFiles::halfDoneWritesFail_data()
     const auto sync = with([](auto &c) { c.fdatasync = failingSync; });
     const auto close = with([](auto &c) { c.close = failingClose; });
     const auto rename = with([](auto &c) { c.renameat = failingRename; });
+    const auto folderSync = with([](auto &c) { c.fsync = failingSync; });
     const int system = int(Problem::System);
     const QByteArray before = "saved before\r\n";
     for (const bool saving : {true, false}) {
@@ -281,6 +282,10 @@ void TestListFiles::halfDoneWritesFail_data()
                 << action << sync << system << systemReason(EIO) << untouched;
         QTest::addRow("%s: close fails", action.data())
                 << action << close << system << systemReason(EIO) << untouched;
+        // In place, but not confirmed to be stored.
+        QTest::addRow("%s: folder sync fails", action.data())
+                << action << folderSync << int(Problem::Unconfirmed) << systemReason(EIO)
+                << (saving ? ListFiles::fileBytes(QString(100'000, u'x')) : "Text1\r\n");
     }
     QTest::newRow("save: rename fails")
             << QByteArray("save") << rename << system << systemReason(EXDEV) << before;
