@@ -363,6 +363,8 @@ bool Commands::mayOverwrite()
         QStringList changes;
         for (size_t i = 0; i < files.size(); ++i) {
             now[i] = ListFiles::stamp(files[i]);
+            // The stamp alone: a file another copy rewrote with this very list is named too, as
+            // telling would mean reading it whole.
             if (now[i] == agreed[i])
                 continue;
             const bool servers = files[i] == List::Servers;
