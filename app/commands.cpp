@@ -104,9 +104,13 @@ bool Commands::save()
     if (!mayOverwrite())
         return false;
     const BusyPointer busy;
-    if (!saveList(ListFiles::List::Servers, ServerList, m_savedServers))
+    bool confirmed = true;
+    if (!saveList(ListFiles::List::Servers, ServerList, m_savedServers, confirmed))
         return false;
-    if (!saveList(ListFiles::List::Friends, FriendsList, m_savedFriends))
+    if (!saveList(ListFiles::List::Friends, FriendsList, m_savedFriends, confirmed))
+        return false;
+    // Not "File Saved!" without the system's word, nor a close that waits on this Save.
+    if (!confirmed)
         return false;
     m_form.showInformation(tr("File Saved!"), tr("Saved"));
     return true;
@@ -118,19 +122,24 @@ void Commands::create()
                               "Make sure you have a c:/"),
                            tr("Setting Up"));
     bool written = false;
+    bool confirmed = true;
     for (const auto file : {ListFiles::List::Servers, ListFiles::List::Friends}) {
         // Only missing files are made: a list the user saved is never overwritten here.
         const ListFiles::Created created = ListFiles::create(file, m_form.text(u"txt1"_s));
-        if (created.failure) {
-            m_form.reportError(describe(*created.failure));
-            return;
-        }
         if (created.written)
             stamp(file) = created.stamp;
         if (created.written && m_keeper)
             m_keeper->setStamp(file, created.stamp);
         written = written || created.written;
+        if (created.failure) {
+            m_form.reportError(describe(*created.failure));
+            if (created.failure->problem != ListFiles::Failure::Problem::Unconfirmed)
+                return;
+            confirmed = false;
+        }
     }
+    if (!confirmed)
+        return;
     if (written)
         m_form.showInformation(tr("File Saved!"), tr("Saved"));
     else
@@ -219,13 +228,17 @@ bool Commands::openList(ListFiles::List file, const QString &list, Fingerprint &
     return true;
 }
 
-bool Commands::saveList(ListFiles::List file, const QString &list, Fingerprint &saved)
+bool Commands::saveList(ListFiles::List file, const QString &list, Fingerprint &saved,
+                        bool &confirmed)
 {
     const QString text = m_form.text(list);
     ListFiles::Stamp written;
     if (const auto failure = ListFiles::save(file, text, &written)) {
         m_form.reportError(describe(*failure));
-        return false;
+        // The file holds this list now, confirmed or not: Save goes on.
+        if (failure->problem != ListFiles::Failure::Problem::Unconfirmed)
+            return false;
+        confirmed = false;
     }
     stamp(file) = written;
     markSaved(list, saved, text);
@@ -249,13 +262,17 @@ QString Commands::describe(const ListFiles::Failure &failure) const
         hint = servers ? tr("Neither list was saved; the lists on screen are unchanged.")
                        : tr("The server list was saved. The friends list was not; it is "
                             "unchanged on screen.");
-        if (failure.problem == Problem::Unconfirmed)
-            hint += u' ' + tr("Its file may hold the new list or the old one.");
-        else if (failure.problem == Problem::NotAFile)
+        if (failure.problem == Problem::Unconfirmed) {
+            what = servers ? tr("The server list was written to")
+                           : tr("The friends list was written to");
+            hint = servers ? tr("Save goes on with the friends list.")
+                           : tr("The server list was saved.");
+            hint += u' ' + tr("Save again later to make sure that the lists are stored.");
+        } else if (failure.problem == Problem::NotAFile)
             hint += u' ' + tr("What stands at that path was left as it was.");
         else if (failure.existed)
             hint += u' ' + tr("Its file keeps what it held before.");
-        else if (failure.problem != Problem::NoFolder)
+        else if (failure.problem != Problem::NoFolder && failure.problem != Problem::RelativeHome)
             hint += u' ' + tr("Its file does not exist yet.");
         break;
     case ListFiles::Failure::Action::Open:
@@ -267,6 +284,12 @@ QString Commands::describe(const ListFiles::Failure &failure) const
     case ListFiles::Failure::Action::Create:
         what = servers ? tr("Could not create the server list file")
                        : tr("Could not create the friends list file");
+        if (failure.problem == Problem::Unconfirmed) {
+            what = servers ? tr("The server list file was created")
+                           : tr("The friends list file was created");
+            if (servers)
+                hint = tr("Create goes on with the friends list file.");
+        }
         break;
     }
     QString reason = failure.reason;
@@ -279,6 +302,10 @@ QString Commands::describe(const ListFiles::Failure &failure) const
     case Problem::NoFolder:
         reason = tr("HOME is not set, so there is no folder for the lists. Set HOME, or "
                     "XDG_DATA_HOME, to an absolute path");
+        break;
+    case Problem::RelativeHome:
+        reason = tr("HOME is not an absolute path, so there is no folder for the lists. Set HOME, "
+                    "or XDG_DATA_HOME, to an absolute path");
         break;
     case Problem::NotAFile:
         switch (failure.kind) {
@@ -300,6 +327,12 @@ QString Commands::describe(const ListFiles::Failure &failure) const
         case Kind::Other:
             reason = tr("Something other than a regular file stands there");
             break;
+        case Kind::UntrustedLink:
+            reason = tr("A link that belongs to another user stands on the way to it:\n%1\n\nRun "
+                        "as root, Vonnerby follows only links that belong to root or to the "
+                        "owner of their folder")
+                             .arg(failure.link);
+            break;
         }
         break;
     case Problem::TooLarge:
@@ -311,8 +344,7 @@ QString Commands::describe(const ListFiles::Failure &failure) const
                     "disk may be full");
         break;
     case Problem::Unconfirmed:
-        reason = tr("The list was written, but the system did not confirm that it is stored: %1")
-                         .arg(failure.reason);
+        reason = tr("The system did not confirm that it is stored: %1").arg(failure.reason);
         break;
     }
     // The path on a line of its own, so that a long one does not break mid-sentence.
@@ -341,6 +373,8 @@ bool Commands::mayOverwrite()
         QStringList changes;
         for (size_t i = 0; i < files.size(); ++i) {
             now[i] = ListFiles::stamp(files[i]);
+            // The stamp alone: a file another copy rewrote with this very list is named too, as
+            // telling would mean reading it whole.
             if (now[i] == agreed[i])
                 continue;
             const bool servers = files[i] == List::Servers;

@@ -56,7 +56,7 @@ private:
     QString unsavedLists() const;
     void markSaved(const QString &list, Fingerprint &saved, QStringView text);
     bool openList(ListFiles::List file, const QString &list, Fingerprint &saved);
-    bool saveList(ListFiles::List file, const QString &list, Fingerprint &saved);
+    bool saveList(ListFiles::List file, const QString &list, Fingerprint &saved, bool &confirmed);
     QString describe(const ListFiles::Failure &failure) const;
     ListFiles::Stamp &stamp(ListFiles::List file);
     bool mayOverwrite();

@@ -4,13 +4,16 @@
 
 #include <QDir>
 #include <QFile>
+#include <QRandomGenerator>
 
+#include <algorithm>
 #include <cerrno>
-#include <cstdlib>
+#include <climits>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -26,6 +29,8 @@ constexpr mode_t OwnerOnlyFolder = S_IRWXU;
 
 // writeAll's answer when the system took part of the bytes and gave no error.
 constexpr int PartWritten = -1;
+// readList's answer when the file grew past MaxFileSize while it was read.
+constexpr int TooLarge = -2;
 
 QString fileName(List list)
 {
@@ -69,34 +74,168 @@ Failure::Kind kindOf(mode_t mode)
     return Failure::Kind::Other;
 }
 
+// A descriptor that is closed when it goes.
+class Descriptor
+{
+public:
+    Descriptor() = default;
+    explicit Descriptor(int fd)
+        : m_fd(fd)
+    { }
+    Descriptor(Descriptor &&other) noexcept
+        : m_fd(std::exchange(other.m_fd, -1))
+    { }
+    Descriptor &operator=(Descriptor &&other) noexcept
+    {
+        std::swap(m_fd, other.m_fd);
+        return *this;
+    }
+    Descriptor(const Descriptor &) = delete;
+    Descriptor &operator=(const Descriptor &) = delete;
+    ~Descriptor()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    int get() const { return m_fd; }
+    bool isValid() const { return m_fd >= 0; }
+
+private:
+    int m_fd = -1;
+};
+
+int openAt(int folder, const char *name, int flags, mode_t mode = 0)
+{
+    return systemCalls().openat(folder, name, flags | O_CLOEXEC, mode);
+}
+
 // What stands at a list's path, found without opening it: opening a FIFO or a device can block
-// or have effects of its own.
+// or have effects of its own. The folder that holds it stays open, and every later step works
+// in that folder, never on the path again: a link changed meanwhile changes nothing.
 struct Found
 {
     enum class State { Missing, File, NotAFile, Error };
     State state = State::Missing;
     Failure::Kind kind = Failure::Kind::Other;
     int error = 0;
+    QByteArray link;       // with UntrustedLink
+    Descriptor folder;     // not valid when a folder on the way is missing
+    QByteArray name;       // of the file in that folder
     struct stat info = {}; // of the file itself, links followed
 };
 
-Found inspect(const QByteArray &target)
+QList<QByteArray> namesIn(const QByteArray &path)
+{
+    QList<QByteArray> names = path.split('/');
+    names.removeIf([](const QByteArray &name) { return name.isEmpty() || name == "."; });
+    return names;
+}
+
+// Run as root, only a link of root's or of its folder's owner is followed: anyone else's could
+// lead root onto any file. Others keep the rule the kernel applies to links in shared folders,
+// which following links one at a time would otherwise bypass.
+bool mayFollow(const struct stat &folder, const struct stat &link)
+{
+    if (link.st_uid == folder.st_uid)
+        return true;
+    const uid_t me = ::geteuid();
+    if (me == 0)
+        return link.st_uid == 0;
+    const bool shared = (folder.st_mode & S_ISVTX) && (folder.st_mode & S_IWOTH);
+    return !shared || link.st_uid == me;
+}
+
+enum class Folders { Leave, Make };
+
+// Walks the path a name at a time, as the system would, judging each link before following it.
+// With Folders::Make, missing folders of the path itself are made, owner-only as the XDG rules
+// ask; a link's missing target is not.
+Found locate(const QByteArray &path, Folders folders)
 {
     Found found;
-    if (::stat(target.constData(), &found.info) == 0) {
-        found.kind = kindOf(found.info.st_mode);
-        found.state = S_ISREG(found.info.st_mode) ? Found::State::File : Found::State::NotAFile;
-        return found;
+    const auto stop = [&found](Found::State state, int error = 0,
+                               Failure::Kind kind = Failure::Kind::Other) {
+        found.state = state;
+        found.error = error;
+        found.kind = kind;
+        return std::move(found);
+    };
+    Descriptor folder(openAt(AT_FDCWD, "/", O_PATH | O_DIRECTORY));
+    if (!folder.isValid())
+        return stop(Found::State::Error, errno);
+    QByteArray where = "/";
+    QList<QByteArray> names = namesIn(path);
+    qsizetype ownNames = names.size(); // the path's own, at the end; a link's target goes before
+    int links = 0;
+    bool throughLink = false; // the last name was a link: what is missing now is its target
+    while (!names.isEmpty()) {
+        const bool own = names.size() == ownNames;
+        const QByteArray name = names.takeFirst();
+        ownNames -= own ? 1 : 0;
+        const bool last = names.isEmpty();
+        // A folder on the way is asked for as one, which mounts it if it is mounted on demand;
+        // what is not a folder is looked at again below.
+        const auto look = [&folder, &name, last] {
+            const int flags = O_PATH | O_NOFOLLOW;
+            const int fd = openAt(folder.get(), name.constData(), flags | (last ? 0 : O_DIRECTORY));
+            return Descriptor(fd >= 0 || errno != ENOTDIR
+                                      ? fd
+                                      : openAt(folder.get(), name.constData(), flags));
+        };
+        Descriptor entry = look();
+        if (!entry.isValid() && errno == ENOENT && own && !last && folders == Folders::Make) {
+            if (::mkdirat(folder.get(), name.constData(), OwnerOnlyFolder) != 0 && errno != EEXIST)
+                return stop(Found::State::Error, errno);
+            entry = look();
+        }
+        if (!entry.isValid()) {
+            if (errno != ENOENT)
+                return stop(Found::State::Error, errno);
+            if (throughLink)
+                return stop(Found::State::NotAFile, 0, Failure::Kind::DanglingLink);
+            if (last) {
+                found.folder = std::move(folder);
+                found.name = name;
+            }
+            return stop(Found::State::Missing);
+        }
+        struct stat info = {};
+        if (::fstat(entry.get(), &info) != 0)
+            return stop(Found::State::Error, errno);
+        if (S_ISLNK(info.st_mode)) {
+            struct stat holder = {};
+            if (++links > 40 || ::fstat(folder.get(), &holder) != 0)
+                return stop(Found::State::Error, links > 40 ? ELOOP : errno);
+            if (!mayFollow(holder, info)) {
+                found.link = where + name;
+                return stop(Found::State::NotAFile, 0, Failure::Kind::UntrustedLink);
+            }
+            QByteArray target(PATH_MAX, Qt::Uninitialized);
+            const ssize_t size = ::readlinkat(entry.get(), "", target.data(), size_t(PATH_MAX));
+            if (size < 0 || size == PATH_MAX)
+                return stop(Found::State::Error, size < 0 ? errno : ENAMETOOLONG);
+            target.truncate(size);
+            if (target.startsWith('/')) {
+                folder = Descriptor(openAt(AT_FDCWD, "/", O_PATH | O_DIRECTORY));
+                where = "/";
+            }
+            names = namesIn(target) + names;
+            throughLink = throughLink || last;
+            continue;
+        }
+        if (last) {
+            found.info = info;
+            found.folder = std::move(folder);
+            found.name = name;
+            return S_ISREG(info.st_mode) ? stop(Found::State::File)
+                                         : stop(Found::State::NotAFile, 0, kindOf(info.st_mode));
+        }
+        if (!S_ISDIR(info.st_mode))
+            return stop(Found::State::Error, ENOTDIR);
+        folder = std::move(entry);
+        where += name + '/';
     }
-    found.error = errno;
-    struct stat link = {};
-    if (found.error == ENOENT && ::lstat(target.constData(), &link) == 0) {
-        found.state = Found::State::NotAFile;
-        found.kind = Failure::Kind::DanglingLink;
-    } else {
-        found.state = found.error == ENOENT ? Found::State::Missing : Found::State::Error;
-    }
-    return found;
+    return stop(Found::State::NotAFile, 0, Failure::Kind::Directory);
 }
 
 std::optional<Failure> refusal(Failure::Action action, List list, const Found &found)
@@ -105,6 +244,7 @@ std::optional<Failure> refusal(Failure::Action action, List list, const Found &f
     case Found::State::NotAFile: {
         Failure f = failure(action, list, Failure::Problem::NotAFile);
         f.kind = found.kind;
+        f.link = QDir::toNativeSeparators(QFile::decodeName(found.link));
         return f;
     }
     case Found::State::Error:
@@ -114,22 +254,13 @@ std::optional<Failure> refusal(Failure::Action action, List list, const Found &f
     }
 }
 
-// Makes the folder and its missing parents, owner-only as the XDG rules ask. Returns 0 or the
-// system's error, which QDir::mkpath would drop.
-int makeFolder(const QString &folder)
+// Why no folder for the lists can be named, if none can.
+std::optional<Failure::Problem> noFolder()
 {
-    const QByteArray path = QFile::encodeName(folder);
-    for (qsizetype slash = path.indexOf('/', 1);; slash = path.indexOf('/', slash + 1)) {
-        const QByteArray part = slash < 0 ? path : path.left(slash);
-        if (::mkdir(part.constData(), OwnerOnlyFolder) != 0 && errno != EEXIST)
-            return errno;
-        if (slash < 0)
-            break;
-    }
-    struct stat info = {};
-    if (::stat(path.constData(), &info) != 0)
-        return errno;
-    return S_ISDIR(info.st_mode) ? 0 : ENOTDIR;
+    if (dataHome())
+        return std::nullopt;
+    return qEnvironmentVariableIsEmpty("HOME") ? Failure::Problem::NoFolder
+                                               : Failure::Problem::RelativeHome;
 }
 
 // A full disk can take part of a write and report no error: the rest is tried again, and the
@@ -174,29 +305,69 @@ Failure writeFailure(Failure::Action action, List list, int error)
                                 : failure(action, list, Failure::Problem::System, error);
 }
 
-// A renamed or new file is only kept for sure once its folder's entry is on the disk.
-int syncFolder(const QByteArray &folder)
+// Reads \a fd to its end; the file held \a size bytes when it was looked at. Returns 0,
+// TooLarge or the system's error.
+int readList(int fd, qint64 size, QByteArray &bytes)
 {
-    const int fd = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0)
-        return errno;
-    // Some file systems cannot sync a folder and say so with EINVAL; there is nothing to confirm.
-    const int error = ::fsync(fd) == 0 || errno == EINVAL ? 0 : errno;
-    ::close(fd);
-    return error;
+    // One byte more than the file holds, so that the read that finds its end needs no more room.
+    bytes = QByteArray(qsizetype(size) + 1, Qt::Uninitialized);
+    qsizetype got = 0;
+    for (;;) {
+        if (got == bytes.size()) {
+            // It grew since: the system says by how much before any of it is read.
+            struct stat info = {};
+            if (::fstat(fd, &info) != 0)
+                return errno;
+            if (info.st_size > MaxFileSize || got > MaxFileSize)
+                return TooLarge;
+            bytes.resize(std::max(qsizetype(info.st_size), got) + 64 * 1024);
+        }
+        const ssize_t n = systemCalls().read(fd, bytes.data() + got, size_t(bytes.size() - got));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return errno;
+        if (n == 0)
+            break;
+        got += n;
+    }
+    bytes.truncate(got);
+    return 0;
 }
 
-QByteArray folderOf(const QByteArray &file)
+// A renamed or new file is only kept for sure once its folder's entry is on the disk.
+int syncFolder(int folder)
 {
-    const qsizetype slash = file.lastIndexOf('/');
-    return slash > 0 ? file.left(slash) : QByteArray("/");
+    // The folder was opened only to find names in; syncing needs it open for reading.
+    const Descriptor fd(openAt(folder, ".", O_RDONLY | O_DIRECTORY));
+    if (!fd.isValid())
+        return errno;
+    // Some file systems cannot sync a folder and say so with EINVAL; there is nothing to confirm.
+    return systemCalls().fsync(fd.get()) == 0 || errno == EINVAL ? 0 : errno;
 }
 
 Stamp stampOf(const struct stat &status)
 {
-    return {true, status.st_size,
-            qint64(status.st_mtim.tv_sec) * 1'000'000'000 + status.st_mtim.tv_nsec,
-            quint64(status.st_dev), quint64(status.st_ino)};
+    const auto nanoseconds = [](const timespec &time) {
+        return qint64(time.tv_sec) * 1'000'000'000 + time.tv_nsec;
+    };
+    return {true,
+            status.st_size,
+            nanoseconds(status.st_mtim),
+            quint64(status.st_dev),
+            quint64(status.st_ino),
+            nanoseconds(status.st_ctim)};
+}
+
+// The stamp of \a name in \a folder if it is still the file \a written was taken of; putting a
+// file in place changes its change time.
+Stamp stampInPlace(int folder, const QByteArray &name, const Stamp &written)
+{
+    struct stat info = {};
+    if (::fstatat(folder, name.constData(), &info, AT_SYMLINK_NOFOLLOW) != 0)
+        return written;
+    const Stamp now = stampOf(info);
+    return now.device == written.device && now.inode == written.inode ? now : written;
 }
 
 // Writes, syncs and closes \a fd, which is closed afterwards whatever happens. \a written
@@ -222,11 +393,36 @@ std::optional<Failure> finish(int fd, QStringView text, Failure::Action action, 
     return std::nullopt;
 }
 
+// A new, owner-only file next to \a name, never one that was there: nobody can have it open.
+int makeTemporary(int folder, const QByteArray &name, QByteArray &temp)
+{
+    constexpr QByteArrayView Letters =
+            "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        temp = '.' + name + '.';
+        for (int i = 0; i < 6; ++i)
+            temp += Letters[QRandomGenerator::global()->bounded(int(Letters.size()))];
+        const int fd = openAt(folder, temp.constData(),
+                              O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY, OwnerOnly);
+        if (fd >= 0 || errno != EEXIST)
+            return fd;
+    }
+    return -1;
+}
+
 } // namespace
 
 SystemCalls &systemCalls()
 {
-    static SystemCalls calls{::write, ::fdatasync, ::rename, ::close};
+    static SystemCalls calls{::write,
+                             ::fdatasync,
+                             ::renameat,
+                             ::close,
+                             [](int folder, const char *name, int flags, mode_t mode) {
+                                 return ::openat(folder, name, flags, mode);
+                             },
+                             ::read,
+                             ::fsync};
     return calls;
 }
 
@@ -257,17 +453,20 @@ QByteArray fileBytes(QStringView text)
 
 QString listText(QByteArrayView bytes)
 {
-    if (bytes.endsWith(LineEnd))
-        bytes.chop(LineEnd.size());
-    return decode(bytes);
+    // Taken off the text, not the bytes: in UTF-16 the line end is four bytes, and two bytes
+    // that look like one are a character.
+    QString text = decode(bytes);
+    if (text.endsWith(u"\r\n"))
+        text.chop(2);
+    return text;
 }
 
 Stamp stamp(List list)
 {
-    struct stat status;
-    if (::stat(QFile::encodeName(path(list)).constData(), &status) == 0)
-        return stampOf(status);
-    return {};
+    // Whatever stands there, so that a folder or a pipe appearing counts as a change too.
+    const Found found = locate(QFile::encodeName(path(list)), Folders::Leave);
+    const bool there = found.state == Found::State::File || found.state == Found::State::NotAFile;
+    return there && !found.name.isEmpty() ? stampOf(found.info) : Stamp{};
 }
 
 Stamp stampOfOpen(int fd)
@@ -284,14 +483,10 @@ std::optional<Failure> save(List list, QStringView text, Stamp *written)
     const auto failed = [list](Problem problem, int error = 0) {
         return failure(Failure::Action::Save, list, problem, error);
     };
-    if (!dataHome())
-        return failed(Problem::NoFolder);
+    if (const auto problem = noFolder())
+        return failed(*problem);
     // Drive C always exists; our stand-in for it may not yet.
-    if (const int error = makeFolder(folder()))
-        return failed(Problem::System, error);
-
-    const QByteArray target = QFile::encodeName(path(list));
-    const Found found = inspect(target);
+    const Found found = locate(QFile::encodeName(path(list)), Folders::Make);
     if (auto refused = refusal(Failure::Action::Save, list, found))
         return refused;
     const bool existed = found.state == Found::State::File;
@@ -300,48 +495,43 @@ std::optional<Failure> save(List list, QStringView text, Stamp *written)
         f.existed = existed;
         return f;
     };
+    if (!found.folder.isValid())
+        return stopped(ENOENT);
+    const int folder = found.folder.get();
+    // Replacing leaves a read-only file's own bytes alone; its owner meant it to stay as is.
+    if (existed && ::faccessat(folder, found.name.constData(), W_OK, AT_SYMLINK_NOFOLLOW) != 0)
+        return stopped(errno);
 
-    // Through a link, the file it points to is replaced and the link kept.
-    QByteArray final = target;
-    if (existed) {
-        char *real = ::realpath(target.constData(), nullptr);
-        if (!real)
-            return stopped(errno);
-        final = real;
-        std::free(real);
-        // Replacing leaves a read-only file's own bytes alone; its owner meant it to stay as is.
-        if (::access(final.constData(), W_OK) != 0)
-            return stopped(errno);
-    }
-    const QByteArray finalFolder = folderOf(final);
-    QByteArray temp = finalFolder + "/." + final.mid(finalFolder.size() + 1) + ".XXXXXX";
     // Made owner-only, so a new list is never readable by others, not even for a moment.
-    const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
+    QByteArray temp;
+    const int fd = makeTemporary(folder, found.name, temp);
     if (fd < 0)
         return stopped(errno);
-    const auto abandon = [&temp, existed](Failure f, int fdToClose = -1) {
+    const auto abandon = [folder, &temp, existed](Failure f, int fdToClose = -1) {
         if (fdToClose >= 0)
             ::close(fdToClose);
-        ::unlink(temp.constData());
+        ::unlinkat(folder, temp.constData(), 0);
         f.existed = existed;
         return f;
     };
+    // Owner and mode of the file looked at, never anything found at the path later. The owner
+    // first: giving a file away clears its set-user and set-group bits.
     if (existed) {
-        if (::fchmod(fd, found.info.st_mode & 07777) != 0)
-            return abandon(failed(Problem::System, errno), fd);
         // Root saving someone's list must not take it from them.
         if (::geteuid() == 0 && ::fchown(fd, found.info.st_uid, found.info.st_gid) != 0)
+            return abandon(failed(Problem::System, errno), fd);
+        if (::fchmod(fd, found.info.st_mode & 07777) != 0)
             return abandon(failed(Problem::System, errno), fd);
     }
     Stamp stamp;
     if (auto finished = finish(fd, text, Failure::Action::Save, list, stamp))
         return abandon(*finished);
-    if (systemCalls().rename(temp.constData(), final.constData()) != 0)
+    if (systemCalls().renameat(folder, temp.constData(), folder, found.name.constData()) != 0)
         return abandon(failed(Problem::System, errno));
-    if (const int error = syncFolder(finalFolder))
-        return failed(Problem::Unconfirmed, error);
     if (written)
-        *written = stamp;
+        *written = stampInPlace(folder, found.name, stamp);
+    if (const int error = syncFolder(folder))
+        return failed(Problem::Unconfirmed, error);
     return std::nullopt;
 }
 
@@ -351,10 +541,9 @@ Opened open(List list)
     const auto failed = [list](Problem problem, int error = 0) {
         return Opened{{}, failure(Failure::Action::Open, list, problem, error), {}};
     };
-    if (!dataHome())
-        return failed(Problem::NoFolder);
-    const QByteArray target = QFile::encodeName(path(list));
-    const Found found = inspect(target);
+    if (const auto problem = noFolder())
+        return failed(*problem);
+    const Found found = locate(QFile::encodeName(path(list)), Folders::Leave);
     if (found.state == Found::State::Missing)
         return failed(Problem::Missing);
     if (auto refused = refusal(Failure::Action::Open, list, found))
@@ -363,60 +552,33 @@ Opened open(List list)
         return failed(Problem::TooLarge);
 
     // Something else may stand there by now: do not wait on it, and look at what was opened.
-    const int fd = ::open(target.constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0)
+    const Descriptor fd(openAt(found.folder.get(), found.name.constData(),
+                               O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY));
+    if (!fd.isValid())
         return failed(Problem::System, errno);
     struct stat info = {};
-    if (::fstat(fd, &info) != 0) {
-        const int error = errno;
-        ::close(fd);
-        return failed(Problem::System, error);
-    }
+    if (::fstat(fd.get(), &info) != 0)
+        return failed(Problem::System, errno);
     if (!S_ISREG(info.st_mode)) {
-        ::close(fd);
         Found changed;
         changed.state = Found::State::NotAFile;
         changed.kind = kindOf(info.st_mode);
         return {{}, refusal(Failure::Action::Open, list, changed), {}};
     }
-    if (info.st_size > MaxFileSize) {
-        ::close(fd);
+    if (info.st_size > MaxFileSize)
         return failed(Problem::TooLarge);
-    }
     // Before reading: a change made while reading shows as a change since.
     const Stamp stamp = stampOf(info);
-    // One byte more than the file holds, so that the read that finds its end needs no room.
-    QByteArray bytes(qsizetype(info.st_size), Qt::Uninitialized);
-    qsizetype got = 0;
-    for (;;) {
-        // The file may have grown since; its end is where read says so.
-        if (got == bytes.size()) {
-            if (got > MaxFileSize) {
-                ::close(fd);
-                return failed(Problem::TooLarge);
-            }
-            bytes.resize(got + 64 * 1024);
-        }
-        const ssize_t n = ::read(fd, bytes.data() + got, size_t(bytes.size() - got));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0) {
-            const int error = errno;
-            ::close(fd);
-            return failed(Problem::System, error);
-        }
-        if (n == 0)
-            break;
-        got += n;
-    }
-    ::close(fd);
-    bytes.truncate(got);
+    QByteArray bytes;
+    if (const int error = readList(fd.get(), info.st_size, bytes))
+        return error == TooLarge ? failed(Problem::TooLarge) : failed(Problem::System, error);
     return {listText(bytes), std::nullopt, stamp};
 }
 
 bool isMissing(List list)
 {
-    return dataHome() && inspect(QFile::encodeName(path(list))).state == Found::State::Missing;
+    return dataHome()
+            && locate(QFile::encodeName(path(list)), Folders::Leave).state == Found::State::Missing;
 }
 
 Created create(List list, QStringView text)
@@ -425,37 +587,38 @@ Created create(List list, QStringView text)
     const auto failed = [list](Problem problem, int error = 0) {
         return Created{false, failure(Failure::Action::Create, list, problem, error), {}};
     };
-    if (!dataHome())
-        return failed(Problem::NoFolder);
+    if (const auto problem = noFolder())
+        return failed(*problem);
     const QByteArray target = QFile::encodeName(path(list));
-    Found found = inspect(target);
+    const Found found = locate(target, Folders::Make);
     if (found.state == Found::State::File)
         return {};
     if (auto refused = refusal(Failure::Action::Create, list, found))
         return {false, refused, {}};
-    if (const int error = makeFolder(folder()))
-        return failed(Problem::System, error);
+    if (!found.folder.isValid())
+        return failed(Problem::System, ENOENT);
 
     // O_EXCL: whatever appears meanwhile, even a link, is never written through or over.
-    const int fd = ::open(target.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOCTTY | O_CLOEXEC,
-                          OwnerOnly);
+    const int folder = found.folder.get();
+    const int fd = openAt(folder, found.name.constData(),
+                          O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY, OwnerOnly);
     if (fd < 0) {
         const int error = errno;
-        found = inspect(target);
-        if (error == EEXIST && found.state == Found::State::File)
+        const Found now = locate(target, Folders::Leave);
+        if (error == EEXIST && now.state == Found::State::File)
             return {};
-        if (auto refused = refusal(Failure::Action::Create, list, found))
+        if (auto refused = refusal(Failure::Action::Create, list, now))
             return {false, refused, {}};
         return failed(Problem::System, error);
     }
     // The file is ours from here: rather than leave half a list, a failure takes it away.
     Stamp stamp;
     if (auto finished = finish(fd, text, Failure::Action::Create, list, stamp)) {
-        ::unlink(target.constData());
+        ::unlinkat(folder, found.name.constData(), 0);
         return {false, finished, {}};
     }
-    if (const int error = syncFolder(folderOf(target)))
-        return failed(Problem::Unconfirmed, error);
+    if (const int error = syncFolder(folder))
+        return {true, failure(Failure::Action::Create, list, Problem::Unconfirmed, error), stamp};
     return {true, std::nullopt, stamp};
 }
 

@@ -21,15 +21,16 @@ struct Failure
 {
     enum class Action { Save, Open, Create };
     enum class Problem {
-        System,      // the system refused; reason says why
-        Missing,     // the file to open does not exist, and nothing stands in its way
-        NoFolder,    // no data folder can be named: HOME is not set
-        NotAFile,    // something other than a regular file stands at the path; see kind
-        TooLarge,    // larger than MaxFileSize
-        PartWritten, // the system took only part of the list and gave no reason
-        Unconfirmed, // written, but the system did not confirm the file is stored
+        System,       // the system refused; reason says why
+        Missing,      // the file to open does not exist, and nothing stands in its way
+        NoFolder,     // no data folder can be named: HOME is not set
+        NotAFile,     // something other than a regular file stands at the path; see kind
+        TooLarge,     // larger than MaxFileSize
+        PartWritten,  // the system took only part of the list and gave no reason
+        Unconfirmed,  // written, but the system did not confirm the file is stored
+        RelativeHome, // no data folder can be named: HOME is not an absolute path
     };
-    enum class Kind { Directory, Fifo, Device, Socket, DanglingLink, Other };
+    enum class Kind { Directory, Fifo, Device, Socket, DanglingLink, Other, UntrustedLink };
 
     Action action = Action::Save;
     List list = List::Servers;
@@ -38,6 +39,7 @@ struct Failure
     Problem problem = Problem::System;
     Kind kind = Kind::Other; // with NotAFile
     bool existed = false;    // Save: a list file was there before and still holds what it held
+    QString link;            // with UntrustedLink: the link that was not followed
 };
 
 // The folder standing in for the root of drive C where there are no drive letters.
@@ -49,7 +51,8 @@ QByteArray fileBytes(QStringView text);
 QString listText(QByteArrayView bytes);
 
 // What a list file was at one moment, enough to tell cheaply that it changed since: another
-// writer either replaces the file (a new identity) or rewrites it (a new time, often a new size).
+// writer either replaces the file (a new identity) or rewrites it (a new change time, which no
+// program can set back as it can the modification time).
 struct Stamp
 {
     bool exists = false;
@@ -57,16 +60,18 @@ struct Stamp
     qint64 modified = 0; // nanoseconds since the epoch
     quint64 device = 0;
     quint64 inode = 0;
+    qint64 changed = 0; // status change time, nanoseconds since the epoch
     friend bool operator==(const Stamp &, const Stamp &) = default;
 };
-// Follows a link, as saving and opening do; a file that cannot be looked at does not exist.
+// Follows links as saving and opening do; a file that cannot be looked at does not exist.
 Stamp stamp(List list);
 // The stamp of a file open as \a fd.
 Stamp stampOfOpen(int fd);
 
 // Replaces the file atomically: a failed save leaves the previous file as it was. A link to a
-// list file stays a link; the file it points to is replaced. On success \a written, if given,
-// receives the stamp of the file just written.
+// list file stays a link; the file it points to is replaced. Run as root, a link that belongs
+// to neither root nor the owner of its folder is not followed. \a written, if given, receives
+// the stamp of the file just written, on success and with Unconfirmed, when it is in place.
 std::optional<Failure> save(List list, QStringView text, Stamp *written = nullptr);
 
 struct Opened
@@ -82,20 +87,24 @@ bool isMissing(List list);
 
 struct Created
 {
-    bool written = false; // false when the file was there already and was left alone
-    std::optional<Failure> failure;
-    Stamp stamp; // of the file written
+    bool written = false;           // false when the file was there already and was left alone
+    std::optional<Failure> failure; // with Unconfirmed, the file was written all the same
+    Stamp stamp;                    // of the file written
 };
 // Writes the file only if it does not exist yet.
 Created create(List list, QStringView text);
 
-// The calls that can fail half-way through writing a list. Tests put failing ones in.
+// The calls that can fail half-way through reading or writing a list, or that another program
+// can race. Tests put failing or racing ones in.
 struct SystemCalls
 {
     ssize_t (*write)(int fd, const void *data, size_t size);
     int (*fdatasync)(int fd);
-    int (*rename)(const char *from, const char *to);
+    int (*renameat)(int fromFolder, const char *from, int toFolder, const char *to);
     int (*close)(int fd);
+    int (*openat)(int folder, const char *name, int flags, mode_t mode);
+    ssize_t (*read)(int fd, void *data, size_t size);
+    int (*fsync)(int fd); // of a folder
 };
 SystemCalls &systemCalls();
 

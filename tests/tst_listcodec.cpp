@@ -110,6 +110,9 @@ void TestListCodec::utf16WithMarkReadsAsText_data()
     // A 0x0A byte inside a character is not a line feed.
     QTest::newRow("big-endian, LF byte") << QByteArray("\xFE\xFF\x01\x0A\xD8\x3D\xDE\x00", 8)
                                          << u"Ċ😀"_s << QByteArray("\xC4\x8A\xF0\x9F\x98\x80");
+    // Nor are CR and LF bytes that make up one character.
+    QTest::newRow("CR LF bytes") << QByteArray("\xFF\xFEZ\0\r\n", 6) << u"Z\u0a0d"_s
+                                 << QByteArray("Z\xE0\xA8\x8D");
     QTest::newRow("mark only") << QByteArray("\xFF\xFE") << QString() << QByteArray();
     // Not whole UTF-16 characters: single bytes, saved back as they were.
     QTest::newRow("odd length") << QByteArray("\xFF\xFE"
@@ -128,6 +131,11 @@ void TestListCodec::utf16WithMarkReadsAsText()
     QFETCH(QByteArray, saved);
     QCOMPARE(ListFiles::decode(bytes), text);
     QCOMPARE(ListFiles::encode(text), saved);
+    // A list file that editor saved ends in its own line break, which Open takes off.
+    const bool little = bytes.startsWith("\xFF\xFE");
+    if (text != ListFiles::decodeWindows1252(bytes))
+        QCOMPARE(ListFiles::listText(bytes + QByteArray(little ? "\r\0\n\0" : "\0\r\0\n", 4)),
+                 text);
 }
 
 void TestListCodec::anyBytesDecodeStably()

@@ -379,12 +379,12 @@ void TestListCommands::saveStopsAtFailingFriendsFile()
             w->messages->answers << Choice::Overwrite; // written behind the window's back
         }
         const ListFiles::SystemCalls real = ListFiles::systemCalls();
-        ListFiles::systemCalls().rename = [](const char *from, const char *to) {
+        ListFiles::systemCalls().renameat = [](int folder, const char *from, int, const char *to) {
             if (QByteArrayView(to).endsWith("vyfriends.txt")) {
                 errno = EIO;
                 return -1;
             }
-            return ::rename(from, to);
+            return ::renameat(folder, from, folder, to);
         };
         w->trigger("mnusave");
         ListFiles::systemCalls() = real;
@@ -473,7 +473,8 @@ void TestListCommands::openAsksBeforeReplacingUnsavedLists()
 }
 
 // Another program at work on a list file; each way but the first two changes just one thing
-// the window can notice: the time (to the nanosecond), the size, or the file itself.
+// the window can notice: the time (to the nanosecond), the size, the file itself, or only the
+// change time, as cp -p or rsync -t leave a file that they rewrite.
 void TestListCommands::changeOutside(const QString &path, const QString &how)
 {
     const QByteArray name = QFile::encodeName(path);
@@ -488,14 +489,19 @@ void TestListCommands::changeOutside(const QString &path, const QString &how)
         write(path, "theirs\r\n");
     } else if (how == u"deleted") {
         QVERIFY(QFile::remove(path));
-    } else if (how == u"rewritten") {
+    } else if (how == u"rewritten" || how == u"time put back") {
         QFile file(path);
         QVERIFY(file.open(QIODevice::ReadWrite));
         file.write(sameSize);
         file.close();
         timespec modified = before.st_mtim;
-        modified.tv_nsec ^= 1; // stays a valid count of nanoseconds
+        modified.tv_nsec ^= how == u"rewritten" ? 1 : 0; // stays a valid count of nanoseconds
         setTime(name, modified);
+        // The clock may not have moved on since the window looked.
+        for (struct stat now = {}; ::stat(name.constData(), &now) == 0
+             && now.st_ctim.tv_sec == before.st_ctim.tv_sec
+             && now.st_ctim.tv_nsec == before.st_ctim.tv_nsec;)
+            setTime(name, modified);
     } else if (how == u"grown") {
         QFile file(path);
         QVERIFY(file.open(QIODevice::Append));
@@ -530,12 +536,19 @@ void TestListCommands::saveAsksBeforeOverwritingChangesFromOutside_data()
     QTest::newRow("after save") << false << save << QString() << false << false << false << false;
     QTest::newRow("after create") << false << QStringList{u"mnucreate"_s} << QString() << false
                                   << false << false << false;
+    // Written, but the system did not confirm that they are stored.
+    QTest::newRow("after an unconfirmed save") << false << QStringList{u"mnusave unconfirmed"_s}
+                                               << QString() << false << false << false << false;
+    QTest::newRow("after an unconfirmed create") << false << QStringList{u"mnucreate unconfirmed"_s}
+                                                 << QString() << false << false << false << false;
     QTest::newRow("after create and open") << false << QStringList{u"mnucreate"_s, u"mnuopen"_s}
                                            << QString() << false << false << false << false;
     QTest::newRow("server file rewritten")
             << false << open << u"rewritten"_s << true << false << false << false;
     QTest::newRow("friends file rewritten")
             << false << open << u"rewritten"_s << false << true << false << false;
+    QTest::newRow("server file rewritten, time put back")
+            << false << open << u"time put back"_s << true << false << false << false;
     QTest::newRow("server file replaced")
             << false << open << u"replaced"_s << true << false << false << false;
     QTest::newRow("friends file grown")
@@ -573,8 +586,20 @@ void TestListCommands::saveAsksBeforeOverwritingChangesFromOutside()
         w = std::make_unique<WindowFixture>();
         w->window->show();
     }
-    for (const QString &command : before)
-        w->trigger(command.toLatin1().constData());
+    for (const QString &command : before) {
+        // Written, but the system does not confirm that the folder is stored.
+        const bool unconfirmed = command.endsWith(u" unconfirmed"_s);
+        if (unconfirmed)
+            ListFiles::systemCalls().fsync = [](int) { return errno = EIO, -1; };
+        w->trigger(command.section(u' ', 0, 0).toLatin1().constData());
+        ListFiles::systemCalls().fsync = ::fsync;
+        // Said of each list file as it is, and not "File Saved!".
+        qsizetype said = 0;
+        for (const auto &shown : std::as_const(w->messages->shown))
+            said += shown.text.contains(u"did not confirm"_s) && !shown.text.contains(u"Could"_s);
+        QCOMPARE(said, unconfirmed ? 2 : 0);
+        QVERIFY(!unconfirmed || w->messages->shown.last().text != u"File Saved!"_s);
+    }
     setList("txtserver", u"my servers"_s);
     setList("txtfriends", u"my friends"_s);
     const QByteArray myServers = "my servers\r\n";

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstring>
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -56,7 +57,7 @@ int failingSync(int)
     return -1;
 }
 
-int failingRename(const char *, const char *)
+int failingRename(int, const char *, int, const char *)
 {
     errno = EXDEV;
     return -1;
@@ -67,6 +68,30 @@ int failingClose(int fd)
     ::close(fd);
     errno = EIO;
     return -1;
+}
+
+ssize_t failingRead(int, void *, size_t)
+{
+    errno = EIO;
+    return -1;
+}
+
+// Another program at the worst moment: it makes the file Create found missing, puts a folder
+// where the file Open looked at was, or makes the file grow past the limit while it is read.
+int racingOpen(int folder, const char *name, int flags, mode_t mode)
+{
+    const QString friends = ListFiles::path(List::Friends);
+    if (QByteArrayView(name) == "vyfriends.txt" && (flags & O_EXCL))
+        QFile(friends).open(QIODevice::WriteOnly);
+    else if (QByteArrayView(name) == "vyfriends.txt" && !(flags & O_PATH))
+        QFile::remove(friends) && QDir().mkdir(friends);
+    return ::openat(folder, name, flags, mode);
+}
+
+ssize_t growingRead(int fd, void *data, size_t size)
+{
+    QFile::resize(ListFiles::path(List::Friends), ListFiles::MaxFileSize + 1);
+    return ::read(fd, data, size);
 }
 
 } // namespace
@@ -137,7 +162,9 @@ void TestListFiles::setFolderVariables(const QByteArray &xdg, const QByteArray &
 QByteArray TestListFiles::read(const QString &path)
 {
     QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(missing)");
+    if (!file.open(QIODevice::ReadOnly))
+        return "(missing)";
+    return file.size() > ListFiles::MaxFileSize ? QByteArray("(too large)") : file.readAll();
 }
 
 void TestListFiles::write(const QString &path, const QByteArray &bytes)
@@ -225,10 +252,11 @@ void TestListFiles::saveFailureLeavesTheOldFile()
 
 void TestListFiles::halfDoneWritesFail_data()
 {
-    QTest::addColumn<bool>("saving");
+    QTest::addColumn<QByteArray>("action");
     QTest::addColumn<ListFiles::SystemCalls>("calls");
-    QTest::addColumn<int>("problem");
+    QTest::addColumn<int>("problem"); // -1 for none
     QTest::addColumn<QString>("reason");
+    QTest::addColumn<QByteArray>("file"); // what the list file holds afterwards
     ListFiles::SystemCalls calls = ListFiles::systemCalls();
     const auto with = [calls](auto change) {
         ListFiles::SystemCalls changed = calls;
@@ -239,45 +267,68 @@ void TestListFiles::halfDoneWritesFail_data()
     const auto silentWrite = with([](auto &c) { c.write = partThenNothing; });
     const auto sync = with([](auto &c) { c.fdatasync = failingSync; });
     const auto close = with([](auto &c) { c.close = failingClose; });
-    const auto rename = with([](auto &c) { c.rename = failingRename; });
+    const auto rename = with([](auto &c) { c.renameat = failingRename; });
+    const auto folderSync = with([](auto &c) { c.fsync = failingSync; });
     const int system = int(Problem::System);
+    const QByteArray before = "saved before\r\n";
     for (const bool saving : {true, false}) {
-        const char *action = saving ? "save" : "create";
-        QTest::addRow("%s: short last piece", action)
-                << saving << shortWrite << system << systemReason(ENOSPC);
-        QTest::addRow("%s: part written, no reason", action)
-                << saving << silentWrite << int(Problem::PartWritten) << QString();
-        QTest::addRow("%s: sync fails", action) << saving << sync << system << systemReason(EIO);
-        QTest::addRow("%s: close fails", action) << saving << close << system << systemReason(EIO);
+        const QByteArray action = saving ? "save" : "create";
+        const QByteArray untouched = saving ? before : "(missing)";
+        QTest::addRow("%s: short last piece", action.data())
+                << action << shortWrite << system << systemReason(ENOSPC) << untouched;
+        QTest::addRow("%s: part written, no reason", action.data())
+                << action << silentWrite << int(Problem::PartWritten) << QString() << untouched;
+        QTest::addRow("%s: sync fails", action.data())
+                << action << sync << system << systemReason(EIO) << untouched;
+        QTest::addRow("%s: close fails", action.data())
+                << action << close << system << systemReason(EIO) << untouched;
+        // In place, but not confirmed to be stored.
+        QTest::addRow("%s: folder sync fails", action.data())
+                << action << folderSync << int(Problem::Unconfirmed) << systemReason(EIO)
+                << (saving ? ListFiles::fileBytes(QString(100'000, u'x')) : "Text1\r\n");
     }
-    QTest::newRow("save: rename fails") << true << rename << system << systemReason(EXDEV);
+    QTest::newRow("save: rename fails")
+            << QByteArray("save") << rename << system << systemReason(EXDEV) << before;
+    const auto racing = with([](auto &c) { c.openat = racingOpen; });
+    QTest::newRow("create: made meanwhile")
+            << QByteArray("create") << racing << -1 << QString() << QByteArray();
+    QTest::newRow("open: swapped for a folder")
+            << QByteArray("open") << racing << int(Problem::NotAFile) << QString()
+            << QByteArray("(missing)");
+    QTest::newRow("open: grows past the limit")
+            << QByteArray("open") << with([](auto &c) { c.read = growingRead; })
+            << int(Problem::TooLarge) << QString() << QByteArray("(too large)");
+    QTest::newRow("open: read fails")
+            << QByteArray("open") << with([](auto &c) { c.read = failingRead; }) << system
+            << systemReason(EIO) << before;
 }
 
 void TestListFiles::halfDoneWritesFail()
 {
-    QFETCH(bool, saving);
+    QFETCH(QByteArray, action);
     QFETCH(ListFiles::SystemCalls, calls);
     QFETCH(int, problem);
     QFETCH(QString, reason);
+    QFETCH(QByteArray, file);
     const QString friends = ListFiles::path(List::Friends);
-    if (saving)
-        QVERIFY(!ListFiles::save(List::Friends, u"saved before"));
-    else
+    if (action == "create")
         QDir().mkpath(ListFiles::folder());
+    else
+        QVERIFY(!ListFiles::save(List::Friends, u"saved before"));
 
     ListFiles::systemCalls() = calls;
-    const auto failure = saving ? ListFiles::save(List::Friends, QString(100'000, u'x'))
-                                : ListFiles::create(List::Friends, u"Text1").failure;
+    const auto failure = action == "save" ? ListFiles::save(List::Friends, QString(100'000, u'x'))
+            : action == "create"          ? ListFiles::create(List::Friends, u"Text1").failure
+                                          : ListFiles::open(List::Friends).failure;
     ListFiles::systemCalls() = m_realCalls;
-    QVERIFY(failure);
-    QCOMPARE(int(failure->problem), problem);
-    QCOMPARE(failure->reason, reason);
-    QCOMPARE(failure->list, List::Friends);
-    QCOMPARE(failure->existed, saving);
+    QCOMPARE(failure ? int(failure->problem) : -1, problem);
+    QCOMPARE(failure ? failure->list : List::Friends, List::Friends);
+    QCOMPARE(failure ? failure->reason : QString(), reason);
+    QCOMPARE(failure ? failure->existed : false, action == "save" && file == "saved before\r\n");
     // The old file as it was, or none; nothing else left behind.
-    QCOMPARE(read(friends), saving ? QByteArray("saved before\r\n") : QByteArray("(missing)"));
+    QCOMPARE(read(friends), file);
     QCOMPARE(QDir(ListFiles::folder()).entryList(QDir::Files | QDir::Hidden),
-             saving ? QStringList{u"vyfriends.txt"_s} : QStringList());
+             file == "(missing)" ? QStringList() : QStringList{u"vyfriends.txt"_s});
 }
 
 void TestListFiles::unusableFolder_data()
@@ -293,6 +344,8 @@ void TestListFiles::unusableFolder_data()
                              << QString();
     QTest::newRow("no HOME, relative XDG_DATA_HOME")
             << QByteArray("blocked") << QByteArray("-") << int(Problem::NoFolder) << QString();
+    QTest::newRow("relative HOME")
+            << QByteArray("-") << QByteArray("blocked") << int(Problem::RelativeHome) << QString();
 }
 
 void TestListFiles::unusableFolder()
@@ -334,6 +387,7 @@ void TestListFiles::onlyRegularFiles_data()
     QTest::newRow("link to /dev/null") << u"/dev/null"_s << int(Kind::Device);
     QTest::newRow("link to /dev/zero") << u"/dev/zero"_s << int(Kind::Device);
     QTest::newRow("dangling link") << u"nowhere"_s << int(Kind::DanglingLink);
+    QTest::newRow("another user's link, run as root") << u"../victim"_s << int(Kind::UntrustedLink);
 }
 
 void TestListFiles::onlyRegularFiles()
@@ -342,12 +396,18 @@ void TestListFiles::onlyRegularFiles()
     QFETCH(int, kind);
     const QString servers = ListFiles::path(List::Servers);
     QDir().mkpath(ListFiles::folder());
+    write(m_home->filePath(u"victim"_s), "victim\r\n");
     if (!link.isEmpty())
         QVERIFY(QFile::link(link, servers));
     else if (kind == int(Kind::Fifo))
         QVERIFY(::mkfifo(QFile::encodeName(servers).constData(), 0600) == 0);
     else
         QVERIFY(QDir().mkdir(servers));
+    if (kind == int(Kind::UntrustedLink)) {
+        if (::geteuid() != 0)
+            QSKIP("Only root refuses to follow another user's link");
+        QCOMPARE(::lchown(QFile::encodeName(servers).constData(), 4321, 4321), 0);
+    }
     const auto standing = [&servers] {
         struct stat info = {};
         ::lstat(QFile::encodeName(servers).constData(), &info);
@@ -365,6 +425,8 @@ void TestListFiles::onlyRegularFiles()
         QVERIFY(failure);
         QCOMPARE(failure->problem, Problem::NotAFile);
         QCOMPARE(int(failure->kind), kind);
+        QCOMPARE(failure->link,
+                 kind == int(Kind::UntrustedLink) ? QDir::toNativeSeparators(servers) : QString());
     }
     QVERIFY(!created.written);
     QVERIFY(!ListFiles::isMissing(List::Servers));
@@ -377,25 +439,54 @@ void TestListFiles::onlyRegularFiles()
                                 | QDir::NoDotAndDotDot),
              QStringList{u"vyserver.txt"_s});
     QVERIFY(!QFileInfo::exists(ListFiles::folder() + u"/nowhere"_s));
+    QCOMPARE(read(m_home->filePath(u"victim"_s)), QByteArray("victim\r\n"));
 }
 
 void TestListFiles::saveThroughALinkKeepsTheLink()
 {
     const QString real = m_home->filePath(u"elsewhere/servers.txt"_s);
+    const QString victim = m_home->filePath(u"victim"_s);
     write(real, "old\r\n");
-    QVERIFY(QFile::setPermissions(
-            real, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup));
+    write(victim, "victim\r\n");
     QDir().mkpath(ListFiles::folder());
     QVERIFY(QFile::link(real, ListFiles::path(List::Servers)));
+    // Root follows the link of the folder's owner, and leaves the file its owner's.
+    for (const QString &path : {ListFiles::path(List::Servers), ListFiles::folder(), real})
+        QVERIFY(::geteuid() != 0 || ::lchown(QFile::encodeName(path).constData(), 4321, 4321) == 0);
+    // The set-user bit too, which giving a file away clears.
+    QCOMPARE(::chmod(QFile::encodeName(real).constData(), 04640), 0);
+    const auto status = [](const QString &path) {
+        struct stat info = {};
+        ::stat(QFile::encodeName(path).constData(), &info);
+        return std::pair(info.st_mode, info.st_uid);
+    };
+    const auto realBefore = status(real);
+    const auto victimBefore = status(victim);
 
     QVERIFY(!ListFiles::save(List::Servers, u"new"));
     QCOMPARE(QFileInfo(ListFiles::path(List::Servers)).symLinkTarget(), real);
     QCOMPARE(read(real), QByteArray("new\r\n"));
     QCOMPARE(QFile::permissions(real) & 0x0777, 0x0640);
+    QCOMPARE(status(real), realBefore);
     QCOMPARE(ListFiles::open(List::Servers).text, u"new"_s);
     QVERIFY(!ListFiles::create(List::Servers, u"Text1").written);
     QCOMPARE(QDir(m_home->filePath(u"elsewhere"_s)).entryList(QDir::Files | QDir::Hidden),
              QStringList{u"servers.txt"_s});
+
+    // Another user turns the link right after Save followed it: the file now behind it is
+    // neither written nor given the list's mode or owner.
+    ListFiles::systemCalls().openat = [](int folder, const char *name, int flags, mode_t mode) {
+        if (flags & O_CREAT) {
+            QFile::remove(ListFiles::path(List::Servers));
+            QFile::link(ListFiles::folder() + u"/../victim"_s, ListFiles::path(List::Servers));
+        }
+        return ::openat(folder, name, flags, mode);
+    };
+    QVERIFY(!ListFiles::save(List::Servers, u"newer"));
+    QCOMPARE(read(real), QByteArray("newer\r\n"));
+    QCOMPARE(status(real), realBefore);
+    QCOMPARE(read(victim), QByteArray("victim\r\n"));
+    QCOMPARE(status(victim), victimBefore);
 }
 
 void TestListFiles::openReadsWhatSaveWrote()
