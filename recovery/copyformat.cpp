@@ -65,12 +65,13 @@ void putText(QByteArray &out, QStringView text)
 void putStamp(QByteArray &out, const ListFiles::Stamp &stamp)
 {
     // A field added to the stamp must be kept here too, or a recovered Save would ask for nothing.
-    static_assert(sizeof(ListFiles::Stamp) == 40);
+    static_assert(sizeof(ListFiles::Stamp) == 48);
     put(out, quint8(stamp.exists));
     put(out, stamp.size);
     put(out, stamp.modified);
     put(out, stamp.device);
     put(out, stamp.inode);
+    put(out, stamp.changed);
 }
 
 QByteArray header(FileKind kind)
@@ -127,6 +128,7 @@ public:
         stamp.modified = take<qint64>();
         stamp.device = take<quint64>();
         stamp.inode = take<quint64>();
+        stamp.changed = take<qint64>();
         return stamp;
     }
     QByteArrayView rest() const { return m_bytes.sliced(std::min(m_at, m_bytes.size())); }
