@@ -448,9 +448,9 @@ KeptList readJournal(QByteArrayView bytes, ListFiles::List list, quint32 generat
             return kept;
         base = ListFiles::listText(file->second);
     }
-    if (baseline != Baseline::Unknown)
-        kept.saved = listText(rawText(base), false);
     const QString raw = rawText(base);
+    if (baseline != Baseline::Unknown)
+        kept.saved = listText(raw, false);
     kept.journalSize = records.at();
 
     // Lengths alone tell which edits fit; only those up to the last checkpoint are applied.
@@ -501,8 +501,8 @@ KeptList readJournal(QByteArrayView bytes, ListFiles::List list, quint32 generat
 
 QString rawText(QStringView text)
 {
-    QString raw;
-    raw.reserve(text.size());
+    QString raw(text.size(), Qt::Uninitialized);
+    char16_t *out = reinterpret_cast<char16_t *>(raw.data());
     for (qsizetype i = 0; i < text.size(); ++i) {
         const char16_t c = text[i].unicode();
         // As a text document reads plain text: CR LF, CR, LF and its own break characters each
@@ -511,20 +511,26 @@ QString rawText(QStringView text)
             ++i;
         const bool isBreak = c == u'\r' || c == u'\n' || c == QChar::ParagraphSeparator
                 || c == 0xFDD0 || c == 0xFDD1;
-        raw += isBreak ? QChar(QChar::ParagraphSeparator) : QChar(c);
+        *out++ = isBreak ? char16_t(QChar::ParagraphSeparator) : c;
     }
+    raw.truncate(out - reinterpret_cast<const char16_t *>(raw.constData()));
     return raw;
 }
 
 QString listText(QStringView raw, bool separatorsAreBreaks)
 {
-    QString text;
-    text.reserve(raw.size() + raw.size() / 16);
+    const auto isBreak = [separatorsAreBreaks](QChar c) {
+        return c == QChar::ParagraphSeparator || (separatorsAreBreaks && c == QChar::LineSeparator);
+    };
+    QString text(raw.size() + std::count_if(raw.begin(), raw.end(), isBreak), Qt::Uninitialized);
+    char16_t *out = reinterpret_cast<char16_t *>(text.data());
     for (const QChar c : raw) {
-        if (c == QChar::ParagraphSeparator || (separatorsAreBreaks && c == QChar::LineSeparator))
-            text += u"\r\n"_s;
-        else
-            text += c;
+        if (isBreak(c)) {
+            *out++ = u'\r';
+            *out++ = u'\n';
+        } else {
+            *out++ = c.unicode();
+        }
     }
     return text;
 }
