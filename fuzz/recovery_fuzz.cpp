@@ -24,7 +24,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const QByteArrayView bytes(data, qsizetype(size));
     if (const auto state = Recovery::readState(bytes)) {
         const auto again = Recovery::readState(Recovery::stateFile(*state));
-        require(again && again->generations == state->generations && again->stamps == state->stamps
+        require(again && again->generations == state->generations
+                && again->journalSizes == state->journalSizes && again->stamps == state->stamps
                 && again->fields == state->fields);
     }
     // A journal names its list and generation in its first record.

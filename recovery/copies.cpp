@@ -61,10 +61,16 @@ std::optional<Copy> readCopy(const QString &path)
         const Read journal =
                 readFile(QDir(path).filePath(journalName(list, generation)), MaxJournal);
         KeptList &into = copy.lists[size_t(list)];
+        // What follows the size the state names was written by a flush that did not finish.
+        const qint64 size = kept->journalSizes[size_t(list)];
         if (journal.error)
             into.generation = generation;
         else
-            into = readJournal(journal.bytes, list, generation);
+            into = readJournal(
+                    QByteArrayView(journal.bytes).first(std::min(journal.bytes.size(), size)), list,
+                    generation);
+        if (into.whole == KeptList::Whole::Yes && journal.bytes.size() < size)
+            into.whole = KeptList::Whole::LatestLost;
         last = std::max(last, into.kept);
     }
     copy.kept = QDateTime::fromMSecsSinceEpoch(last);

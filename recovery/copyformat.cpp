@@ -316,6 +316,7 @@ QByteArray stateFile(const State &state)
         payload.clear();
         put(payload, quint8(list));
         put(payload, state.generations[size_t(list)]);
+        put(payload, state.journalSizes[size_t(list)]);
         putStamp(payload, state.stamps[size_t(list)]);
         out += record(Record::List, payload);
     }
@@ -352,6 +353,7 @@ std::optional<State> readState(QByteArrayView bytes)
             if (list > 1)
                 return std::nullopt;
             state.generations[list] = in.take<quint32>();
+            state.journalSizes[list] = in.take<qint64>();
             state.stamps[list] = in.stamp();
             lists[list] = true;
             break;

@@ -36,12 +36,15 @@ struct Fields
     friend bool operator==(const Fields &, const Fields &) = default;
 };
 
-// What the state file holds.
+// What the state file holds. Put in place after the journals are synced, it is what makes a
+// flush whole: a journal counts only up to the size it names, so that lists and fields read back
+// as they were at one moment.
 struct State
 {
     qint64 kept = 0;                         // milliseconds since the epoch
     std::array<quint32, 2> generations = {}; // of each list's journal, by ListFiles::List
-    std::array<ListFiles::Stamp, 2> stamps;  // the list files as the window last knew them
+    std::array<qint64, 2> journalSizes = {};
+    std::array<ListFiles::Stamp, 2> stamps; // the list files as the window last knew them
     Fields fields;
 };
 

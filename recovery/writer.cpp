@@ -75,7 +75,8 @@ int writeWhole(const QString &final, const std::function<int(int fd)> &write)
 
 bool sameState(const State &a, const State &b)
 {
-    return a.generations == b.generations && a.stamps == b.stamps && a.fields == b.fields;
+    return a.generations == b.generations && a.journalSizes == b.journalSizes
+            && a.stamps == b.stamps && a.fields == b.fields;
 }
 
 } // namespace
@@ -222,8 +223,10 @@ void Writer::process(Job &job)
         journal.size += bytes.size();
     }
     if (!folderError) {
-        for (size_t i = 0; i < m_journals.size(); ++i)
+        for (size_t i = 0; i < m_journals.size(); ++i) {
             job.state.generations[i] = m_journals[i].generation;
+            job.state.journalSizes[i] = m_journals[i].size;
+        }
         if (!m_stateWritten || !m_lastState || !sameState(*m_lastState, job.state)) {
             if (const int error = writeState(job.state))
                 failed(path(QString::fromUtf16(StateName)), error);

@@ -101,10 +101,14 @@ void TestRecovery::copiesReadBack_data()
 {
     // Each row damages the copy left by a window that flushed twice, then ended without closing.
     QTest::addColumn<QString>("file");    // under the copy's folder
-    QTest::addColumn<QString>("damage");  // cut N | zeros N | flip N | remove | fifo | text
-    QTest::addColumn<QString>("friends"); // whole | latest | first | none | unreadable
+    QTest::addColumn<QString>("damage");  // cut|zeros|append|flip N, remove, fifo, text
+    QTest::addColumn<QString>("friends"); // whole | latest | first | earlier | none | unreadable
     QTest::newRow("whole") << u"state"_s << u""_s << u"whole"_s;
-    QTest::newRow("last flush cut short") << u"friends"_s << u"cut 3"_s << u"first"_s;
+    QTest::newRow("flush cut short before its state")
+            << u"friends"_s << u"append 40"_s << u"whole"_s;
+    // Killed after the journals of a flush were synced, before its state was in place.
+    QTest::newRow("state of the flush before") << u"state"_s << u"earlier"_s << u"earlier"_s;
+    QTest::newRow("synced flush cut short") << u"friends"_s << u"cut 3"_s << u"first"_s;
     QTest::newRow("last flush never written") << u"friends"_s << u"zeros 4096"_s << u"whole"_s;
     QTest::newRow("earlier record damaged") << u"friends"_s << u"flip 400"_s << u"latest"_s;
     QTest::newRow("journal missing") << u"friends"_s << u"remove"_s << u"none"_s;
@@ -121,16 +125,21 @@ void TestRecovery::copiesReadBack()
     QFETCH(QString, damage);
     QFETCH(QString, friends);
     QStringList first, second;
+    const QString root = QString::fromLocal8Bit(qgetenv("XDG_STATE_HOME")) + u"/vonnerby"_s;
+    QString copy;
+    QByteArray firstState;
     {
         auto w = keepingWindow();
         work(*w, true);
         QTest::qWait(1500);
         first = shown(*w);
+        copy = QDir(root).entryInfoList({u"copy-*"_s}, QDir::Dirs).value(0).filePath();
+        QFile state(copy + u"/state"_s);
+        firstState = (state.open(QIODevice::ReadOnly), state.readAll());
         w->typeAtEnd("txtfriends", u" and more"_s);
+        w->type("txtpass", u"!"_s);
         second = shown(*w);
     }
-    const QString root = QString::fromLocal8Bit(qgetenv("XDG_STATE_HOME")) + u"/vonnerby"_s;
-    const QString copy = QDir(root).entryInfoList({u"copy-*"_s}, QDir::Dirs).value(0).filePath();
     QVERIFY(!copy.isEmpty());
     QString path = QDir(copy).filePath(file);
     if (file == u"friends")
@@ -143,8 +152,12 @@ void TestRecovery::copiesReadBack()
         bytes.chop(how[1].toInt());
     else if (how[0] == u"zeros")
         bytes.append(how[1].toInt(), '\0');
+    else if (how[0] == u"append")
+        bytes.append(bytes.mid(100, how[1].toInt()));
     else if (how[0] == u"flip")
         bytes[how[1].toInt()] = char(bytes[how[1].toInt()] ^ 0x20);
+    else if (how[0] == u"earlier")
+        bytes = firstState;
     else if (how[0] == u"text")
         bytes = "Some other program's notes\n";
     if (how[0] == u"remove" || how[0] == u"fifo") {
@@ -164,15 +177,20 @@ void TestRecovery::copiesReadBack()
         return;
     const Recovery::KeptList &kept = found->lists[size_t(ListFiles::List::Friends)];
     using Whole = Recovery::KeptList::Whole;
-    const Whole whole = friends == u"none" ? Whole::No
-            : friends == u"latest"         ? Whole::LatestLost
-                                           : Whole::Yes;
+    const Whole whole = friends == u"none"                ? Whole::No
+            : friends == u"latest" || friends == u"first" ? Whole::LatestLost
+                                                          : Whole::Yes;
     QCOMPARE(kept.whole, whole);
-    if (whole == Whole::Yes) {
-        QCOMPARE(kept.text, friends == u"first" ? first[0] : second[0]);
+    // As at the last flush read whole: the first one, or the one at the end; lists and fields
+    // as they were at one moment.
+    const bool atFirst = friends == u"first" || friends == u"earlier";
+    if (atFirst || whole == Whole::Yes) {
+        QCOMPARE(kept.text, atFirst ? first[0] : second[0]);
         QCOMPARE(kept.saved, u"------\r\nName: Old\r\nAim: a\u2028b"_s);
     }
     QCOMPARE(found->lists[size_t(ListFiles::List::Servers)].text, second[1]);
+    QVERIFY(found->fields.texts.contains(
+            {u"txtpass"_s, (friends == u"earlier" ? first : second)[4]}));
 }
 
 void TestRecovery::startOffersWorkBack_data()
