@@ -19,7 +19,7 @@ for round in $(seq 0 "$kills"); do
     log="$work/run-$round.log"
     "$driver" "$round" >"$log" 2>"$work/stderr-$round.log" &
     pid=$!
-    for _ in $(seq 400); do grep -q '^S ' "$log" && break; sleep 0.05; done
+    for _ in $(seq 400); do grep -qs '^S ' "$log" && break; sleep 0.05; done
     grep -q '^S ' "$log" || fail "start $round showed nothing: $(cat "$work/stderr-$round.log")"
     if grep -q '^E ' "$log"; then
         fail "start $round reported: $(grep '^E ' "$log" | head -1 | cut -d' ' -f2 | base64 -d)"
