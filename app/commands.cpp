@@ -2,11 +2,15 @@
 
 #include "busypointer.h"
 #include "form.h"
+#include "keeper.h"
 #include "listfiles.h"
 #include "records.h"
 
 #include <QDir>
 #include <QHash>
+#include <QLocale>
+
+#include <cstring>
 
 #include <array>
 
@@ -124,6 +128,8 @@ void Commands::create()
         const ListFiles::Created created = ListFiles::create(file, m_form.text(u"txt1"_s));
         if (created.written)
             stamp(file) = created.stamp;
+        if (created.written && m_keeper)
+            m_keeper->setStamp(file, created.stamp);
         written = written || created.written;
         if (created.failure) {
             m_form.reportError(describe(*created.failure));
@@ -217,6 +223,8 @@ bool Commands::openList(ListFiles::List file, const QString &list, Fingerprint &
     const QString held = m_form.setText(list, opened.text);
     stamp(file) = opened.stamp;
     markSaved(list, saved, held);
+    if (m_keeper)
+        m_keeper->setBaseline(file, opened.stamp);
     return true;
 }
 
@@ -234,6 +242,8 @@ bool Commands::saveList(ListFiles::List file, const QString &list, Fingerprint &
     }
     stamp(file) = written;
     markSaved(list, saved, text);
+    if (m_keeper)
+        m_keeper->setBaseline(file, written);
     return true;
 }
 
@@ -394,5 +404,133 @@ bool Commands::mayOverwrite()
         if (m_form.ask(overwrite) != Choice::Overwrite)
             return false;
         agreed = now;
+    }
+}
+
+const QStringList &Commands::textFields()
+{
+    static const QStringList fields{
+            u"txtname"_s,  u"txtaim"_s,   u"txtyim"_s,     u"txtmsn"_s,
+            u"txtemail"_s, u"txtclan"_s,  u"txtwebsite"_s, u"txtxbl"_s,
+            u"txtxbc"_s,   u"txtxfire"_s, u"txtgames"_s,   u"txtcomments"_s,
+            u"txtsname"_s, u"txtip"_s,    u"txtpass"_s,    u"txtnotes"_s,
+    };
+    return fields;
+}
+
+const QStringList &Commands::optionFields()
+{
+    static const QStringList options{u"optyes"_s, u"optno"_s};
+    return options;
+}
+
+void Commands::keepWorkWith(Recovery::Keeper &keeper)
+{
+    m_keeper = &keeper;
+    for (const auto file : {ListFiles::List::Servers, ListFiles::List::Friends})
+        keeper.setStamp(file, stamp(file));
+    // One that cannot be read is set aside, and the next is offered in its place.
+    while (std::optional<Recovery::Copy> copy = Recovery::takeStaleCopy()) {
+        if (!copy->unreadable) {
+            offerRecovery(*copy);
+            return;
+        }
+        const QString path = QDir::toNativeSeparators(copy->path);
+        const QString aside = QDir::toNativeSeparators(Recovery::setAside(*copy));
+        m_form.reportError(
+                tr("Work that Vonnerby kept aside when it last ended could not be read:\n%1\n\n%2.")
+                        .arg(path, *copy->unreadable)
+                + u"\n\n"_s
+                + (aside.isEmpty()
+                           ? tr("It could not be moved out of the way either; delete it to be "
+                                "rid of this message.")
+                           : tr("It was moved to\n%1\nand is not offered again; delete it when "
+                                "you no longer need it.")
+                                     .arg(aside)));
+        if (aside.isEmpty())
+            return;
+    }
+}
+
+void Commands::reportKeepingFailure(const QString &path, int error)
+{
+    const QString where = path.isEmpty()
+            ? tr("Neither XDG_STATE_HOME nor HOME names a folder for it.")
+            : path + u"\n\n"_s + QString::fromLocal8Bit(std::strerror(error)) + u'.';
+    m_form.reportError(tr("Unsaved work cannot be kept aside in case Vonnerby ends "
+                          "unexpectedly:\n%1\n\nTyping goes on as usual, and Vonnerby keeps "
+                          "trying; File, Save keeps the lists safe.")
+                               .arg(where));
+}
+
+void Commands::offerRecovery(Recovery::Copy &copy)
+{
+    using Whole = Recovery::KeptList::Whole;
+    QStringList held;
+    for (const auto file : {ListFiles::List::Friends, ListFiles::List::Servers}) {
+        const Recovery::KeptList &kept = copy.lists[size_t(file)];
+        const bool friends = file == ListFiles::List::Friends;
+        QString line = friends ? tr("Friends list: ") : tr("Server list: ");
+        if (kept.whole == Whole::No)
+            line += tr("could not be read, and stays as it is");
+        else
+            line += kept.records == 1 ? tr("1 record") : tr("%1 records").arg(kept.records);
+        if (kept.whole == Whole::LatestLost)
+            line += tr(" (its latest changes could not be read)");
+        held << line;
+    }
+    held << (copy.fields.isEmpty() ? tr("Entry fields: empty") : tr("Entry fields: filled in"));
+    const Question question{
+            tr("Recover"),
+            tr("Vonnerby did not close normally. It kept unsaved work aside, last on %1:\n\n%2"
+               "\n\nRecover puts the lists and the fields back as they were; Discard deletes "
+               "the work kept aside.")
+                    .arg(QLocale().toString(copy.kept.toLocalTime(), QLocale::ShortFormat),
+                         held.join(u'\n')),
+            {Choice::Recover, Choice::Discard},
+            Choice::Recover,
+            Choice::Cancel,
+    };
+    switch (m_form.ask(question)) {
+    case Choice::Recover:
+        recover(copy);
+        m_keeper->adopt(std::move(copy));
+        break;
+    case Choice::Discard:
+        Recovery::discard(copy);
+        break;
+    default:
+        // Nothing decided: it is offered again at the next start.
+        break;
+    }
+}
+
+void Commands::recover(const Recovery::Copy &copy)
+{
+    const struct
+    {
+        ListFiles::List file;
+        const QString &box;
+        Fingerprint &saved;
+    } lists[] = {{ListFiles::List::Servers, ServerList, m_savedServers},
+                 {ListFiles::List::Friends, FriendsList, m_savedFriends}};
+    for (const auto &[file, box, saved] : lists) {
+        const Recovery::KeptList &kept = copy.lists[size_t(file)];
+        if (kept.whole == Recovery::KeptList::Whole::No)
+            continue;
+        m_form.setText(box, kept.text);
+        stamp(file) = copy.stamps[size_t(file)];
+        // Unsaved as before; typing it back to what was saved makes it saved again.
+        saved = kept.saved ? fingerprint(*kept.saved) : Fingerprint{-1, 0};
+        if (kept.saved != kept.text)
+            m_form.setModified(box);
+    }
+    for (const auto &[name, text] : copy.fields.texts) {
+        if (textFields().contains(name))
+            m_form.setText(name, text);
+    }
+    for (const auto &[name, checked] : copy.fields.options) {
+        if (optionFields().contains(name))
+            m_form.setValue(name, checked);
     }
 }

@@ -9,6 +9,10 @@
 #include <cstddef>
 
 class Form;
+namespace Recovery {
+class Keeper;
+struct Copy;
+} // namespace Recovery
 
 // What each button and menu item does, in terms of the window's runtime operations.
 class Commands
@@ -30,6 +34,14 @@ public:
     // Before the window closes: saves or discards unsaved lists, or says to keep it open.
     bool mayClose();
 
+    // The entry fields, as work kept aside holds them.
+    static const QStringList &textFields();
+    static const QStringList &optionFields();
+    // Keeps work aside with \a keeper from here on, after offering back the work of a program
+    // that ended without closing.
+    void keepWorkWith(Recovery::Keeper &keeper);
+    void reportKeepingFailure(const QString &path, int error);
+
 private:
     // Enough to tell whether a list still holds what was last saved or opened.
     struct Fingerprint
@@ -48,6 +60,8 @@ private:
     QString describe(const ListFiles::Failure &failure) const;
     ListFiles::Stamp &stamp(ListFiles::List file);
     bool mayOverwrite();
+    void offerRecovery(Recovery::Copy &copy);
+    void recover(const Recovery::Copy &copy);
 
     Form &m_form;
     // At start both lists are empty and there is nothing to lose.
@@ -56,4 +70,5 @@ private:
     // The list files as this window last opened, saved or created them, or found them at start.
     ListFiles::Stamp m_serverStamp = ListFiles::stamp(ListFiles::List::Servers);
     ListFiles::Stamp m_friendsStamp = ListFiles::stamp(ListFiles::List::Friends);
+    Recovery::Keeper *m_keeper = nullptr;
 };

@@ -80,5 +80,6 @@ int main(int argc, char *argv[])
 
     MainWindow window;
     window.show();
+    window.keepUnsavedWork();
     return app.exec();
 }

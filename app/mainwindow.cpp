@@ -6,8 +6,11 @@
 #include "lineeditaccessible.h"
 #include "listtabs.h"
 #include "optionbutton.h"
+#include "recoverylink.h"
+#include "terminationsignals.h"
 #include "textbox.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QGroupBox>
 #include <QLabel>
@@ -357,5 +360,40 @@ void MainWindow::changeEvent(QEvent *event)
 
 void MainWindow::closeEvent(QCloseEvent *event)
 {
-    event->setAccepted(m_commands->mayClose());
+    // The session is ending: the work stays kept for the next start, and nobody is asked.
+    if (m_ending)
+        return;
+    const bool closing = m_commands->mayClose();
+    event->setAccepted(closing);
+    // The user chose to leave, and what was not saved goes with the window.
+    if (closing && m_keeper)
+        m_keeper->discard();
+}
+
+void MainWindow::keepUnsavedWork()
+{
+    m_link = std::make_unique<RecoveryLink>(*this, *m_form);
+    m_keeper = std::make_unique<Recovery::Keeper>(*m_link);
+    m_link->connectTo(*m_keeper);
+    connect(m_keeper.get(), &Recovery::Keeper::failed, this,
+            [this](const QString &path, int error) {
+                m_commands->reportKeepingFailure(path, error);
+            });
+    m_commands->keepWorkWith(*m_keeper);
+    markUnsavedLists();
+    auto *terminations = new Recovery::TerminationSignals(this);
+    connect(terminations, &Recovery::TerminationSignals::received, this,
+            &MainWindow::endKeepingWork);
+    connect(qApp, &QGuiApplication::commitDataRequest, this, [this] { endKeepingWork(0); });
+}
+
+void MainWindow::endKeepingWork(int signal)
+{
+    // Nobody may be there to answer a question: the work is kept instead, up to date.
+    m_keeper->flush();
+    if (signal != 0)
+        Recovery::TerminationSignals::endBy(signal);
+    m_ending = true;
+    QMetaObject::invokeMethod(
+            qApp, [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
 }

@@ -12,6 +12,10 @@
 
 class Commands;
 class Form;
+class RecoveryLink;
+namespace Recovery {
+class Keeper;
+}
 
 class MainWindow : public QMainWindow
 {
@@ -21,6 +25,11 @@ public:
     // Messages go to modal boxes unless \a messages is given (tests record them instead).
     explicit MainWindow(std::unique_ptr<Messages> messages = {}, QWidget *parent = nullptr);
     ~MainWindow() override;
+
+    // Keeps unsaved work aside from here on, after offering back what a program that ended
+    // without closing kept. SIGTERM, SIGHUP, SIGINT and a logout then end the program at once,
+    // with the work kept for the next start.
+    void keepUnsavedWork();
 
 protected:
     void changeEvent(QEvent *event) override;
@@ -38,10 +47,15 @@ private:
     void rememberTwipsLayout();
     double fontScale() const;
     void fitToFont();
+    void endKeepingWork(int signal);
 
     std::unique_ptr<Messages> m_messages;
     std::unique_ptr<Form> m_form;
     std::unique_ptr<Commands> m_commands;
+    // The link first, so that the keeper, which reads the window through it, goes before it.
+    std::unique_ptr<RecoveryLink> m_link;
+    std::unique_ptr<Recovery::Keeper> m_keeper;
+    bool m_ending = false;
 
     // Each placed control with its geometry in pixels at 15 twips each, before any scaling.
     struct Placed

@@ -1,11 +1,19 @@
-// How long one "Add friend" takes on a huge list beside an empty one, and how long the window
-// takes from main() to its first frame beside a plain window of the same widgets.
+// How long one "Add friend" takes on a huge list beside an empty one; what a keystroke in a huge
+// list costs with unsaved work kept aside and without, and the longest the window's thread is
+// away from its events meanwhile; and how long the window takes from main() to its first frame
+// beside a plain window of the same widgets.
 
 #include "benchsupport.h"
+#include "copies.h"
 #include "form.h"
+#include "listfiles.h"
 #include "mainwindow.h"
 
+#include <QAction>
 #include <QApplication>
+#include <QDir>
+#include <QEventLoop>
+#include <QFile>
 #include <QGroupBox>
 #include <QIcon>
 #include <QLabel>
@@ -18,9 +26,12 @@
 #include <QRadioButton>
 #include <QScrollBar>
 #include <QTabWidget>
+#include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 #include <cstdio>
+#include <ctime>
 
 namespace {
 
@@ -88,6 +99,89 @@ private:
     QScrollBar *m_bar = nullptr;
     QPushButton *m_add = nullptr;
     PaintCounter m_counter;
+    std::vector<double> m_times;
+};
+
+// A window with a friends list of 100,000 records opened with File, Open, typing at its end.
+class TypingCase
+{
+public:
+    explicit TypingCase(bool keeping)
+        : m_window(std::make_unique<SilentMessages>())
+    {
+        m_window.show();
+        if (!QTest::qWaitForWindowExposed(&m_window))
+            qFatal("window not exposed");
+        if (keeping)
+            m_window.keepUnsavedWork();
+        m_window.findChild<QAction *>(QStringLiteral("mnuopen"))->trigger();
+        m_box = m_window.findChild<QPlainTextEdit *>(QStringLiteral("txtfriends"));
+        m_box->setFocus();
+        m_box->moveCursor(QTextCursor::End);
+        QCoreApplication::processEvents();
+    }
+
+    // One keystroke with the repaint that follows.
+    void key()
+    {
+        QElapsedTimer timer;
+        timer.start();
+        QTest::keyClick(m_box, Qt::Key_A);
+        QCoreApplication::processEvents();
+        m_times.push_back(double(timer.nsecsElapsed()) / 1e6);
+    }
+
+    // The longest the thread leaves a 1 ms heartbeat waiting, while a key comes every 10 ms for
+    // \a ms, as a fast typist's would: how long the window can stall. First on the clock, which
+    // counts the time other programs take the processor too, then in the thread's own processor
+    // time, which does not.
+    std::pair<double, double> longestStall(int ms)
+    {
+        QElapsedTimer since;
+        double cpuSince = -1;
+        std::pair<double, double> longest;
+        QTimer heartbeat;
+        heartbeat.setTimerType(Qt::PreciseTimer);
+        QObject::connect(&heartbeat, &QTimer::timeout, m_box, [&] {
+            const double cpu = threadCpuMs();
+            if (since.isValid()) {
+                longest.first = std::max(longest.first, double(since.nsecsElapsed()) / 1e6 - 1);
+                longest.second = std::max(longest.second, cpu - cpuSince);
+            }
+            since.start();
+            cpuSince = cpu;
+        });
+        heartbeat.start(1);
+        QTimer typist;
+        QObject::connect(&typist, &QTimer::timeout, m_box,
+                         [this] { QTest::keyClick(m_box, Qt::Key_A); });
+        typist.start(10);
+        QEventLoop loop;
+        QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+        loop.exec();
+        return longest;
+    }
+
+    static double threadCpuMs()
+    {
+        timespec now = {};
+        clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+        return double(now.tv_sec) * 1e3 + double(now.tv_nsec) / 1e6;
+    }
+
+    double median() const { return sorted()[m_times.size() / 2]; }
+    double minimum() const { return sorted().front(); }
+
+private:
+    std::vector<double> sorted() const
+    {
+        std::vector<double> times = m_times;
+        std::sort(times.begin(), times.end());
+        return times;
+    }
+
+    MainWindow m_window;
+    QPlainTextEdit *m_box = nullptr;
     std::vector<double> m_times;
 };
 
@@ -179,22 +273,28 @@ void plainWindow()
     showAndPaint(window);
 }
 
-// Each start-up in a fresh process, ours and the plain window taking turns, so that neither
-// pays the other's first-time costs nor meets a different load.
-void startups(int runs, std::vector<double> &ours, std::vector<double> &plain)
+// Each start-up in a fresh process, the kinds taking turns, so that none pays another's
+// first-time costs nor meets a different load.
+std::vector<std::vector<double>> startups(int runs, const QStringList &kinds,
+                                          std::vector<double> &keepingCalls)
 {
-    for (int i = 0; i < 2 * runs; ++i) {
-        const bool oursNow = i % 2 == 0;
+    std::vector<std::vector<double>> times(size_t(kinds.size()));
+    for (int i = 0; i < runs * int(kinds.size()); ++i) {
         QProcess child;
         child.start(QCoreApplication::applicationFilePath(),
-                    {QStringLiteral("--startup"),
-                     oursNow ? QStringLiteral("ours") : QStringLiteral("plain")});
+                    {QStringLiteral("--startup"), kinds[i % kinds.size()]});
         if (!child.waitForFinished(30000) || child.exitCode() != 0)
             qFatal("a start-up run failed");
-        (oursNow ? ours : plain).push_back(child.readAllStandardOutput().trimmed().toDouble());
+        times[size_t(i % kinds.size())].push_back(
+                child.readAllStandardOutput().trimmed().toDouble());
+        const QList<QByteArray> said = child.readAllStandardError().trimmed().split('\n');
+        if (kinds[i % kinds.size()] == QStringLiteral("keeping"))
+            keepingCalls.push_back(said.last().toDouble());
     }
-    std::sort(ours.begin(), ours.end());
-    std::sort(plain.begin(), plain.end());
+    for (auto &kind : times)
+        std::sort(kind.begin(), kind.end());
+    std::sort(keepingCalls.begin(), keepingCalls.end());
+    return times;
 }
 
 } // namespace
@@ -202,13 +302,30 @@ void startups(int runs, std::vector<double> &ours, std::vector<double> &plain)
 int main(int argc, char *argv[])
 {
     sinceMain.start();
+    // The lists and the work kept aside go to a folder of the benchmark's own; start-ups find it
+    // empty.
+    const QTemporaryDir home;
+    if (qEnvironmentVariableIsEmpty("VONNERBY_BENCH_HOME")) {
+        qputenv("VONNERBY_BENCH_HOME", home.path().toLocal8Bit());
+        qputenv("XDG_DATA_HOME", (home.path() + QStringLiteral("/data")).toLocal8Bit());
+        qputenv("XDG_STATE_HOME", (home.path() + QStringLiteral("/state")).toLocal8Bit());
+    }
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     const QStringList args = QCoreApplication::arguments();
     if (args.size() == 3 && args[1] == QStringLiteral("--startup")) {
-        if (args[2] == QStringLiteral("ours")) {
+        if (args[2] != QStringLiteral("plain")) {
             MainWindow window(std::make_unique<SilentMessages>());
             showAndPaint(window);
+            // As the program starts, with no work kept aside from an earlier run; the call and
+            // the event it leaves behind are timed on their own too.
+            if (args[2] == QStringLiteral("keeping")) {
+                QElapsedTimer call;
+                call.start();
+                window.keepUnsavedWork();
+                QCoreApplication::processEvents();
+                std::fprintf(stderr, "%.3f\n", double(call.nsecsElapsed()) / 1e6);
+            }
         } else {
             plainWindow();
         }
@@ -239,11 +356,82 @@ int main(int argc, char *argv[])
                     end.figures(emptyEnd.median()).constData());
     }
 
-    std::vector<double> ours;
-    std::vector<double> plain;
-    startups(9, ours, plain);
+    {
+        // Both windows open the same list file; each keeps its own copy, in a folder of ours.
+        ListFiles::save(ListFiles::List::Friends, friendsList(100'000));
+        ListFiles::save(ListFiles::List::Servers, QString());
+        TypingCase off(false);
+        TypingCase on(true);
+        // The first change after File, Open copies the list file aside, on the writer's thread;
+        // the copy is whole once its state file is in place.
+        QElapsedTimer copying;
+        copying.start();
+        on.key();
+        const QDir kept(QString::fromLocal8Bit(qgetenv("XDG_STATE_HOME"))
+                        + QStringLiteral("/vonnerby"));
+        while (!QFile::exists(
+                kept.filePath(kept.entryList({QStringLiteral("copy-*")}, QDir::Dirs).value(0)
+                              + QStringLiteral("/state"))))
+            QTest::qWait(1);
+        std::printf("The first keystroke after File, Open of 100,000 records, until the list file "
+                    "is copied aside and synced: %.0f ms\n",
+                    double(copying.nsecsElapsed()) / 1e6);
+        for (int i = 0; i < 301; ++i) {
+            off.key();
+            on.key();
+        }
+        std::printf("A keystroke at the end of a friends list of 100,000 records opened with "
+                    "File, Open,\n301 each, taking turns, with the repaint that follows, "
+                    "min / median:\n");
+        std::printf("  work kept aside:     %6.3f / %6.3f ms (median ratio %.2f)\n", on.minimum(),
+                    on.median(), on.median() / off.median());
+        std::printf("  nothing kept aside:  %6.3f / %6.3f ms\n", off.minimum(), off.median());
+        std::pair<double, double> longestOn;
+        std::pair<double, double> longestOff;
+        for (int i = 0; i < 3; ++i) {
+            const auto offNow = off.longestStall(3000);
+            const auto onNow = on.longestStall(3000);
+            longestOff = {std::max(longestOff.first, offNow.first),
+                          std::max(longestOff.second, offNow.second)};
+            longestOn = {std::max(longestOn.first, onNow.first),
+                         std::max(longestOn.second, onNow.second)};
+        }
+        std::printf("Longest wait of a 1 ms heartbeat, a key every 10 ms, 3 x 3 s each, taking "
+                    "turns,\non the clock / in the window thread's own processor time:\n");
+        std::printf("  work kept aside:    %6.2f / %5.2f ms\n", longestOn.first, longestOn.second);
+        std::printf("  nothing kept aside: %6.2f / %5.2f ms\n", longestOff.first,
+                    longestOff.second);
+    }
+    {
+        // Both windows went without closing: the one that kept its work left it for a start.
+        QElapsedTimer reading;
+        reading.start();
+        std::optional<Recovery::Copy> copy = Recovery::takeStaleCopy();
+        const double ms = double(reading.nsecsElapsed()) / 1e6;
+        if (!copy || copy->unreadable)
+            qFatal("no work was kept");
+        std::printf("A start reading that work back (100,000 records and about 2,100 keystrokes): "
+                    "%.0f ms\n",
+                    ms);
+        Recovery::discard(*copy);
+    }
+
+    // Start-ups find no work kept from before.
+    qputenv("XDG_STATE_HOME", (home.path() + QStringLiteral("/empty")).toLocal8Bit());
+    std::vector<double> keepingCalls;
+    const auto times = startups(
+            9, {QStringLiteral("ours"), QStringLiteral("keeping"), QStringLiteral("plain")},
+            keepingCalls);
+    const auto &ours = times[0];
+    const auto &keeping = times[1];
+    const auto &plain = times[2];
     std::printf("From main() to the first frame, 9 processes each, taking turns, min / median:\n");
     std::printf("  our window:                 %7.2f / %7.2f ms\n", ours.front(), ours[4]);
+    std::printf("  our window, keeping work:   %7.2f / %7.2f ms (no work kept from before; "
+                "median ratio %.2f)\n",
+                keeping.front(), keeping[4], keeping[4] / ours[4]);
+    std::printf("  of which keepUnsavedWork() and the event it leaves: %.3f / %.3f ms\n",
+                keepingCalls.front(), keepingCalls[4]);
     std::printf("  plain window, same widgets: %7.2f / %7.2f ms (median ratio %.2f)\n",
                 plain.front(), plain[4], ours[4] / plain[4]);
     std::printf("  (the plain window has no accessible names, label buddies, scaling to the font,\n"

@@ -469,6 +469,14 @@ Stamp stamp(List list)
     return there && !found.name.isEmpty() ? stampOf(found.info) : Stamp{};
 }
 
+Stamp stampOfOpen(int fd)
+{
+    struct stat status;
+    if (::fstat(fd, &status) == 0)
+        return stampOf(status);
+    return {};
+}
+
 std::optional<Failure> save(List list, QStringView text, Stamp *written)
 {
     using Problem = Failure::Problem;

@@ -65,6 +65,8 @@ struct Stamp
 };
 // Follows links as saving and opening do; a file that cannot be looked at does not exist.
 Stamp stamp(List list);
+// The stamp of a file open as \a fd.
+Stamp stampOfOpen(int fd);
 
 // Replaces the file atomically: a failed save leaves the previous file as it was. A link to a
 // list file stays a link; the file it points to is replaced. Run as root, a link that belongs

@@ -20,6 +20,8 @@ QString label(Choice choice)
         return QCoreApplication::translate("DialogMessages", "&Replace");
     case Choice::Overwrite:
         return QCoreApplication::translate("DialogMessages", "&Overwrite");
+    case Choice::Recover:
+        return QCoreApplication::translate("DialogMessages", "&Recover");
     case Choice::Cancel:
         break;
     }
@@ -32,6 +34,7 @@ QMessageBox::ButtonRole role(Choice choice)
     case Choice::Save:
     case Choice::Replace:
     case Choice::Overwrite:
+    case Choice::Recover:
         return QMessageBox::AcceptRole;
     case Choice::Discard:
         return QMessageBox::DestructiveRole;
@@ -92,6 +95,14 @@ Choice DialogMessages::ask(const Question &question)
             box.setDefaultButton(button);
         if (choice == question.escapeChoice)
             box.setEscapeButton(button);
+    }
+    // Escape and the close button give the escape choice even when it has no button: without
+    // an escape button, a message box takes neither.
+    if (!question.choices.contains(question.escapeChoice)) {
+        QPushButton *escape = box.addButton(label(question.escapeChoice), QMessageBox::RejectRole);
+        escape->hide();
+        choices.insert(escape, question.escapeChoice);
+        box.setEscapeButton(escape);
     }
     execWithNormalPointer(box);
     return choices.value(box.clickedButton(), question.escapeChoice);

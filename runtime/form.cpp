@@ -105,6 +105,12 @@ void Form::setUnmodified(const QString &name)
         edit->document()->setModified(false);
 }
 
+void Form::setModified(const QString &name)
+{
+    if (auto *edit = multiLine(control(name)))
+        edit->document()->setModified(true);
+}
+
 bool Form::value(const QString &name) const
 {
     return button(control(name))->isChecked();

@@ -27,6 +27,7 @@ public:
     // Whether the text changed since setUnmodified(); a cheap first look before comparing texts.
     bool isModified(const QString &control) const;
     void setUnmodified(const QString &control);
+    void setModified(const QString &control);
 
     bool value(const QString &control) const;
     // Writing false clears the button, even as the selected one of an exclusive group.

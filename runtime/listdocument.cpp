@@ -23,12 +23,6 @@ constexpr int MaxCountedBlock = 64 * 1024;
 // a list that came with line separators of its own.
 const char *const SeparatorsAreBreaks = "vonnerbyLineSeparatorsAreBreaks";
 
-bool separatorsAreBreaks(const QTextDocument &document)
-{
-    const QVariant value = document.property(SeparatorsAreBreaks);
-    return !value.isValid() || value.toBool();
-}
-
 bool isDocumentBreak(char16_t c)
 {
     return c == LineSeparator || c == ParagraphSeparator || c == FrameStart || c == FrameEnd;
@@ -100,6 +94,12 @@ private:
 } // namespace
 
 namespace ListDocument {
+
+bool separatorsAreBreaks(const QTextDocument &document)
+{
+    const QVariant value = document.property(SeparatorsAreBreaks);
+    return !value.isValid() || value.toBool();
+}
 
 QString setText(QPlainTextEdit &edit, const QString &text)
 {

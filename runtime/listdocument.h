@@ -19,6 +19,9 @@ QString setText(QPlainTextEdit &edit, const QString &text);
 void append(QTextDocument &document, QStringView text);
 // The whole text with CR LF line breaks.
 QString text(QTextDocument &document);
+// Whether a line separator in the document is a line break of the list: not in a list that came
+// with line separators of its own.
+bool separatorsAreBreaks(const QTextDocument &document);
 
 // A document's raw text with CR LF for each paragraph break, and for each line separator too
 // when \a lineSeparators.

@@ -6,7 +6,7 @@
 // Everything the program says to the user goes through Messages, so tests can record it and
 // script the answers instead of blocking on a modal box.
 
-enum class Choice { Save, Discard, Replace, Overwrite, Cancel };
+enum class Choice { Save, Discard, Replace, Overwrite, Recover, Cancel };
 
 struct Question
 {

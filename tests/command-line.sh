@@ -16,7 +16,8 @@ fail() {
 # stopped after $limit seconds.
 limit=10
 run() {
-    env -u DISPLAY -u WAYLAND_DISPLAY QT_QPA_PLATFORM=xcb timeout "$limit" "$app" "$@" \
+    env -u DISPLAY -u WAYLAND_DISPLAY QT_QPA_PLATFORM=xcb XDG_STATE_HOME="$work/state" \
+        timeout "$limit" "$app" "$@" \
         >"$work/out" 2>"$work/err"
 }
 

@@ -18,6 +18,7 @@ class TestDialogMessages : public QObject
 private slots:
     void informationIsPlainWithOkOnly();
     void errorIsCriticalWithMnemonic();
+    void questionButtonsHaveMnemonicsAndEscapeCancels_data();
     void questionButtonsHaveMnemonicsAndEscapeCancels();
     void questionAnswersWithTheButtonPressed();
     void boxesWaitWithTheNormalPointer();
@@ -64,25 +65,50 @@ void TestDialogMessages::errorIsCriticalWithMnemonic()
     QVERIFY(seen);
 }
 
+void TestDialogMessages::questionButtonsHaveMnemonicsAndEscapeCancels_data()
+{
+    QTest::addColumn<QList<Choice>>("choices");
+    QTest::addColumn<bool>("closeButton"); // the window's close button rather than Escape
+    QTest::addColumn<QStringList>("labels");
+    QTest::newRow("Escape") << QList{Choice::Save, Choice::Discard, Choice::Cancel} << false
+                            << QStringList{u"&Cancel"_s, u"&Discard"_s, u"&Save"_s};
+    // No Cancel button: closing the box still decides nothing.
+    QTest::newRow("Escape, no Cancel button") << QList{Choice::Save, Choice::Discard} << false
+                                              << QStringList{u"&Discard"_s, u"&Save"_s};
+    QTest::newRow("close button, no Cancel button") << QList{Choice::Save, Choice::Discard} << true
+                                                    << QStringList{u"&Discard"_s, u"&Save"_s};
+}
+
 void TestDialogMessages::questionButtonsHaveMnemonicsAndEscapeCancels()
 {
+    QFETCH(QList<Choice>, choices);
+    QFETCH(bool, closeButton);
+    QFETCH(QStringList, labels);
     DialogMessages messages(&m_parent);
-    QStringList labels;
+    QStringList shown;
     QString defaultLabel;
+    bool closed = false;
     whenShown([&](QMessageBox *box) {
-        for (QAbstractButton *button : box->buttons())
-            labels << button->text();
+        for (QAbstractButton *button : box->buttons()) {
+            if (button->isVisibleTo(box))
+                shown << button->text();
+        }
         defaultLabel = box->defaultButton() ? box->defaultButton()->text() : QString();
-        QTest::keyClick(box, Qt::Key_Escape);
+        if (closeButton)
+            box->close();
+        else
+            QTest::keyClick(box, Qt::Key_Escape);
+        // Should the box stay up, fail rather than hang.
+        closed = !box->isVisible();
+        if (!closed)
+            box->done(0);
     });
-    const Choice answer = messages.ask({u"Exit"_s,
-                                        u"Unsaved"_s,
-                                        {Choice::Save, Choice::Discard, Choice::Cancel},
-                                        Choice::Save,
-                                        Choice::Cancel});
+    const Choice answer =
+            messages.ask({u"Exit"_s, u"Unsaved"_s, choices, Choice::Save, Choice::Cancel});
+    QVERIFY(closed);
     QCOMPARE(answer, Choice::Cancel);
-    labels.sort();
-    QCOMPARE(labels, (QStringList{u"&Cancel"_s, u"&Discard"_s, u"&Save"_s}));
+    shown.sort();
+    QCOMPARE(shown, labels);
     QCOMPARE(defaultLabel, u"&Save"_s);
 }
 

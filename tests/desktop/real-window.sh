@@ -28,7 +28,7 @@ for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
 [ -s "$work/display" ] || fail "Xvfb did not start: $(cat "$work/xvfb.log")"
 export DISPLAY=":$(cat "$work/display")"
 
-export XDG_DATA_HOME="$work/data" QT_QPA_PLATFORM=xcb LC_ALL=C.UTF-8
+export XDG_DATA_HOME="$work/data" XDG_STATE_HOME="$work/state" QT_QPA_PLATFORM=xcb LC_ALL=C.UTF-8
 unset QT_SCALE_FACTOR QT_SCREEN_SCALE_FACTORS
 friends="$XDG_DATA_HOME/vonnerby/vyfriends.txt"
 servers="$XDG_DATA_HOME/vonnerby/vyserver.txt"

@@ -1,0 +1,83 @@
+#include "recoverylink.h"
+
+#include "commands.h"
+#include "form.h"
+#include "listdocument.h"
+
+#include <QAbstractButton>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QTextCursor>
+#include <QTextDocument>
+#include <QWidget>
+
+using namespace Qt::Literals::StringLiterals;
+using ListFiles::List;
+
+RecoveryLink::RecoveryLink(QWidget &window, Form &form)
+    : m_window(window)
+    , m_form(form)
+{
+    m_documents[size_t(List::Servers)] =
+            window.findChild<QPlainTextEdit *>(u"txtserver"_s)->document();
+    m_documents[size_t(List::Friends)] =
+            window.findChild<QPlainTextEdit *>(u"txtfriends"_s)->document();
+}
+
+void RecoveryLink::connectTo(Recovery::Keeper &keeper)
+{
+    for (const List list : {List::Servers, List::Friends}) {
+        connect(m_documents[size_t(list)], &QTextDocument::contentsChange, this,
+                [&keeper, list](int position, int removed, int added) {
+                    keeper.edited(list, position, removed, added);
+                });
+    }
+    const auto edited = [&keeper] { keeper.fieldsEdited(); };
+    for (const QString &name : Commands::textFields()) {
+        auto *field = m_window.findChild<QWidget *>(name);
+        if (auto *line = qobject_cast<QLineEdit *>(field))
+            connect(line, &QLineEdit::textChanged, this, edited);
+        else if (auto *box = qobject_cast<QPlainTextEdit *>(field))
+            connect(box, &QPlainTextEdit::textChanged, this, edited);
+    }
+    for (const QString &name : Commands::optionFields())
+        connect(m_window.findChild<QAbstractButton *>(name), &QAbstractButton::toggled, this,
+                edited);
+}
+
+qsizetype RecoveryLink::length(List list) const
+{
+    // Less the document's last, implicit paragraph break.
+    return m_documents[size_t(list)]->characterCount() - 1;
+}
+
+QString RecoveryLink::text(List list, qsizetype from, qsizetype count) const
+{
+    QTextDocument *document = m_documents[size_t(list)];
+    if (from == 0 && count == length(list))
+        return document->toRawText();
+    QTextCursor cursor(document);
+    cursor.setPosition(int(from));
+    cursor.setPosition(int(from + count), QTextCursor::KeepAnchor);
+    return cursor.selectedText();
+}
+
+bool RecoveryLink::separatorsAreBreaks(List list) const
+{
+    return ListDocument::separatorsAreBreaks(*m_documents[size_t(list)]);
+}
+
+bool RecoveryLink::isModified(List list) const
+{
+    return m_documents[size_t(list)]->isModified();
+}
+
+Recovery::Fields RecoveryLink::fields() const
+{
+    Recovery::Fields fields;
+    for (const QString &name : Commands::textFields())
+        fields.texts.append({name, m_form.text(name)});
+    for (const QString &name : Commands::optionFields())
+        fields.options.append({name, m_form.value(name)});
+    return fields;
+}
