@@ -52,4 +52,17 @@ QString appendedText(const QStringList &lines)
     return text;
 }
 
+qsizetype count(QStringView list)
+{
+    const auto isBreak = [](QChar c) { return c == u'\r' || c == u'\n'; };
+    qsizetype records = 0;
+    for (qsizetype at = list.indexOf(Separator); at != -1;
+         at = list.indexOf(Separator, at + Separator.size())) {
+        const qsizetype end = at + Separator.size();
+        if ((at == 0 || isBreak(list[at - 1])) && (end == list.size() || isBreak(list[end])))
+            ++records;
+    }
+    return records;
+}
+
 } // namespace Records

@@ -1,4 +1,7 @@
+#include "announcer.h"
 #include "dialogmessages.h"
+
+#include <QAccessible>
 
 #include <QApplication>
 #include <QMessageBox>
@@ -22,6 +25,7 @@ private slots:
     void questionButtonsHaveMnemonicsAndEscapeCancels();
     void questionAnswersWithTheButtonPressed();
     void boxesWaitWithTheNormalPointer();
+    void announcementsAppearToScreenReadersOnly();
 
 private:
     // Runs \a inspect on the message box once it is up; it must close the box.
@@ -158,6 +162,37 @@ void TestDialogMessages::boxesWaitWithTheNormalPointer()
     messages.ask({u"Exit"_s, u"Unsaved"_s, {Choice::Save, Choice::Cancel}});
     QCOMPARE(seen, QList<Qt::CursorShape>(3, Qt::ArrowCursor));
     QCOMPARE(QGuiApplication::overrideCursor()->shape(), Qt::WaitCursor);
+}
+
+void TestDialogMessages::announcementsAppearToScreenReadersOnly()
+{
+    m_parent.show();
+    DialogMessages messages(&m_parent);
+    messages.announce(u"Added Ann to the friends list."_s);
+    auto *announcer = m_parent.findChild<Announcer *>();
+    QVERIFY(announcer);
+    // A reader presents a notification as it appears; on screen there is nothing to see.
+    QAccessibleInterface *reader = QAccessible::queryAccessibleInterface(announcer);
+    QCOMPARE(reader->role(), QAccessible::Notification);
+    QCOMPARE(reader->text(QAccessible::Name), u"Added Ann to the friends list."_s);
+    QVERIFY(announcer->isVisible() && announcer->size().isEmpty());
+    QCOMPARE(announcer->focusPolicy(), Qt::NoFocus);
+
+    // The same words again appear anew, so the reader says them again.
+    struct ShowCounter : QObject
+    {
+        int shows = 0;
+        bool eventFilter(QObject *, QEvent *event) override
+        {
+            shows += event->type() == QEvent::Show;
+            return false;
+        }
+    } counter;
+    announcer->installEventFilter(&counter);
+    messages.announce(u"Added Ann to the friends list."_s);
+    QCOMPARE(counter.shows, 1);
+    QCOMPARE(m_parent.findChildren<Announcer *>().size(), 1);
+    m_parent.hide();
 }
 
 QTEST_MAIN(TestDialogMessages)

@@ -67,16 +67,20 @@ void TestEntryRecords::addFriendToEmptyList()
              u"\r\n------\r\nName: v1\r\nAim: v2\r\nYIM: v3\r\nMSN: v4\r\nEmail: v5\r\nClan: v6"
              "\r\nWebsite: v7\r\nXbl: v8\r\nXbc: v9\r\nXfire: v10\r\nGames Friend has: v11\r\n"
              "Quake\r\nComments: v12"_s);
-    // The panel keeps its values; nothing else changes and nothing is said.
+    // The panel keeps its values; nothing else changes and nothing is shown. A screen reader
+    // hears what was added.
     QCOMPARE(w->find<QLineEdit>("txtname")->text(), u"v1"_s);
     QVERIFY(w->find<QPlainTextEdit>("txtserver")->document()->isEmpty());
     QVERIFY(w->messages->shown.isEmpty());
+    QCOMPARE(w->messages->announced, QStringList{u"Added v1 to the friends list."_s});
 }
 
 void TestEntryRecords::addFriendWithEmptyFields()
 {
     w->click("cmd1");
     QCOMPARE(w->list("txtfriends"), emptyFriend());
+    QCOMPARE(w->messages->announced,
+             QStringList{u"Added a friend with no name to the friends list."_s});
 }
 
 void TestEntryRecords::addFriendTwiceAndAfterHandTypedText()
@@ -211,6 +215,7 @@ void TestEntryRecords::addServer()
     QCOMPARE(w->find<QLineEdit>("txtpass")->text(), u"s3cret"_s);
     QVERIFY(w->find<QPlainTextEdit>("txtfriends")->document()->isEmpty());
     QVERIFY(w->messages->shown.isEmpty());
+    QCOMPARE(w->messages->announced, QStringList{u"Added Frag Box to the server list."_s});
 }
 
 void TestEntryRecords::addServerAfterEarlierRecords()
@@ -252,6 +257,8 @@ void TestEntryRecords::newClearsEveryFieldAndNothingElse()
     QCOMPARE(w->find<QLineEdit>("txt1")->text(), u"Text1"_s);
     QCOMPARE(w->find<QTabWidget>("SSTab1")->currentIndex(), 1);
     QVERIFY(w->messages->shown.isEmpty());
+    QCOMPARE(w->messages->announced.last(),
+             u"Cleared every entry field. The lists are unchanged."_s);
 
     // The next records hold bare prefixes and no "Dedicated" line until an option is chosen.
     w->click("Command1");

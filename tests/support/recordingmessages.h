@@ -6,6 +6,7 @@
 #include <QGuiApplication>
 #include <QList>
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 #include <utility>
@@ -31,6 +32,7 @@ public:
     }
 
     QList<Shown> shown;
+    QStringList announced;             // what screen readers were told, apart from shown
     QList<Choice> answers;             // taken in order; Cancel once they run out
     std::function<void()> whileAsking; // runs once, while the next question is up
 
@@ -46,4 +48,5 @@ public:
             run();
         return answers.isEmpty() ? Choice::Cancel : answers.takeFirst();
     }
+    void announce(const QString &text) override { announced.append(text); }
 };
