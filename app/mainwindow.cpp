@@ -21,6 +21,7 @@
 #include <QRadioButton>
 #include <QScrollBar>
 #include <QTabWidget>
+#include <QTextBlock>
 #include <QTextDocument>
 
 #include <algorithm>
@@ -182,10 +183,8 @@ void MainWindow::createServerPanel(QWidget *client)
              u"txtnotes"_s, twips(120, 2880, 2775, 1455), tr("Server comments"));
     auto *add = place(commandButton(tr("Add Server"), panel), u"Command1"_s,
                       twips(480, 4560, 2055, 495));
-    connect(add, &QPushButton::clicked, this, [this] {
-        m_commands->addServer();
-        showEndOf(u"txtserver"_s);
-    });
+    connect(add, &QPushButton::clicked, this,
+            [this] { addRecord(&Commands::addServer, u"txtserver"_s); });
 }
 
 void MainWindow::createPlayerPanel(QWidget *client)
@@ -219,10 +218,8 @@ void MainWindow::createPlayerPanel(QWidget *client)
              u"txtcomments"_s, twips(120, 7440, 2655, 615));
     auto *add =
             place(commandButton(tr("Add friend"), panel), u"cmd1"_s, twips(480, 8160, 1935, 495));
-    connect(add, &QPushButton::clicked, this, [this] {
-        m_commands->addFriend();
-        showEndOf(u"txtfriends"_s);
-    });
+    connect(add, &QPushButton::clicked, this,
+            [this] { addRecord(&Commands::addFriend, u"txtfriends"_s); });
 }
 
 void MainWindow::createMenus()
@@ -273,18 +270,30 @@ void MainWindow::setTabOrder()
     }
 }
 
-void MainWindow::showEndOf(const QString &list)
+void MainWindow::addRecord(void (Commands::*add)(), const QString &list)
 {
-    // The record just added comes into view; the user's cursor and selection stay where they
-    // are, and only the end of the list is laid out, however long the list.
+    // The record begins where the list ends now, with the line break that starts its first line.
     auto *box = findChild<QPlainTextEdit *>(list);
+    const int start = box->document()->characterCount();
+    (m_commands.get()->*add)();
+    showRecord(box, start);
+}
+
+void MainWindow::showRecord(QPlainTextEdit *box, int start)
+{
+    // The record just added comes into view, whole if it fits and from its first line if not;
+    // the user's cursor and selection stay where they are. The box lays out only the lines it
+    // shows at the end, however long the list, and the lines before the record are counted, not
+    // laid out.
     auto *tabs = findChild<QTabWidget *>(u"SSTab1"_s);
     for (int i = 0; i < tabs->count(); ++i) {
         if (tabs->widget(i)->isAncestorOf(box))
             tabs->setCurrentIndex(i);
     }
     QScrollBar *bar = box->verticalScrollBar();
-    bar->setValue(bar->maximum());
+    // A record's first line always starts a block of the list's document.
+    const int firstLine = box->document()->findBlock(start).firstLineNumber();
+    bar->setValue(std::min(bar->maximum(), firstLine));
 }
 
 void MainWindow::markUnsavedLists()

@@ -148,16 +148,17 @@ void TestEntryRecords::addIsOneUndoStep()
 void TestEntryRecords::addBringsTheRecordIntoView()
 {
     auto *tabs = w->find<QTabWidget>("SSTab1");
-    // A comment long enough to wrap: its last screen line is the record's last.
-    const QString comment = u"plays most evenings "_s.repeated(20) + u"END"_s;
-    w->find<QPlainTextEdit>("txtcomments")->setPlainText(comment);
-    w->find<QPlainTextEdit>("txtnotes")->setPlainText(comment);
+    // A comment long enough to wrap makes the friend taller than the box; the server fits.
+    w->find<QPlainTextEdit>("txtcomments")
+            ->setPlainText(u"plays most evenings "_s.repeated(20) + u"END"_s);
+    w->find<QPlainTextEdit>("txtnotes")->setPlainText(u"EU"_s);
     w->type("txtname", u"Ann"_s);
     const struct
     {
         const char *button, *list;
         int tab;
-    } adds[] = {{"cmd1", "txtfriends", 0}, {"Command1", "txtserver", 1}};
+        bool fits;
+    } adds[] = {{"cmd1", "txtfriends", 0, false}, {"Command1", "txtserver", 1, true}};
     for (const auto &add : adds) {
         auto *box = w->find<QPlainTextEdit>(add.list);
         QStringList lines;
@@ -171,11 +172,19 @@ void TestEntryRecords::addBringsTheRecordIntoView()
         tabs->setCurrentIndex(1 - add.tab);
 
         for (int round = 0; round < 2; ++round) {
+            const int start = box->document()->characterCount();
             w->click(add.button);
+            QTextCursor first(box->document());
+            first.setPosition(start);
             QCOMPARE(tabs->currentIndex(), add.tab);
+            // The record's first line is in view, at the top if the record is taller than the
+            // box, and its last line too if it fits.
+            QVERIFY2(box->viewport()->rect().contains(box->cursorRect(first)), add.list);
             QTextCursor end(box->document());
             end.movePosition(QTextCursor::End);
-            QVERIFY2(box->viewport()->rect().contains(box->cursorRect(end)), add.list);
+            QCOMPARE(box->viewport()->rect().contains(box->cursorRect(end)), add.fits);
+            if (!add.fits)
+                QVERIFY(box->cursorRect(first).top() < box->fontMetrics().height());
             QVERIFY(box->verticalScrollBar()->value() > 0);
             // The user's own cursor and selection, the focus and the fields stay as they were.
             QCOMPARE(box->textCursor().anchor(), 7);
