@@ -6,6 +6,7 @@
 #include "lineeditaccessible.h"
 #include "listtabs.h"
 #include "optionbutton.h"
+#include "optiongroup.h"
 #include "recoverylink.h"
 #include "terminationsignals.h"
 #include "textbox.h"
@@ -173,12 +174,15 @@ void MainWindow::createServerPanel(QWidget *client)
     addField(panel, u"Label15"_s, tr("Password"), twips(120, 1440, 2775, 255), singleLine(),
              u"txtpass"_s, twips(120, 1680, 2775, 285));
     place(new QLabel(tr("Dedicated"), panel), u"Label16"_s, twips(120, 2040, 2775, 255));
-    // One exclusive group through their shared parent; "No" is created last and lies on top
-    // where the two overlap. Readers hear them named for the question they answer.
-    auto *yes = place(new OptionButton(tr("Yes"), panel), u"optyes"_s, twips(120, 2280, 1455, 255));
-    yes->setAccessibleName(tr("Dedicated: Yes"));
-    auto *no = place(new OptionButton(tr("No"), panel), u"optno"_s, twips(840, 2280, 1335, 255));
-    no->setAccessibleName(tr("Dedicated: No"));
+    // Readers hear "Yes" and "No" within a grouping named for the question, which covers the
+    // two buttons exactly and leaves them where they are. One exclusive group through their
+    // shared parent; "No" is created last and lies on top where the two overlap.
+    const QRect yes = twips(120, 2280, 1455, 255);
+    const QRect no = twips(840, 2280, 1335, 255);
+    auto *dedicated = place(new OptionGroup(panel), u"grpdedicated"_s, yes.united(no));
+    dedicated->setAccessibleName(tr("Dedicated"));
+    place(new OptionButton(tr("Yes"), dedicated), u"optyes"_s, yes.translated(-dedicated->pos()));
+    place(new OptionButton(tr("No"), dedicated), u"optno"_s, no.translated(-dedicated->pos()));
     addField(panel, u"Label17"_s, tr("Comments"), twips(120, 2640, 2775, 255), new TextBox,
              u"txtnotes"_s, twips(120, 2880, 2775, 1455), tr("Server comments"));
     auto *add = place(commandButton(tr("Add Server"), panel), u"Command1"_s,
@@ -307,8 +311,8 @@ void MainWindow::markUnsavedLists()
 
 void MainWindow::rememberTwipsLayout()
 {
-    // Frames and the client area hold only the controls placed from the table.
-    for (const QString &name : {u"Frame1"_s, u"Frame2"_s}) {
+    // Frames, the option group and the client area hold only the controls placed from the table.
+    for (const QString &name : {u"Frame1"_s, u"Frame2"_s, u"grpdedicated"_s}) {
         for (QWidget *control :
              findChild<QWidget *>(name)->findChildren<QWidget *>(Qt::FindDirectChildrenOnly))
             m_twipsLayout.append({control, control->geometry()});
