@@ -21,6 +21,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScrollBar>
+#include <QStyle>
 #include <QTabWidget>
 #include <QTextBlock>
 #include <QTextDocument>
@@ -355,19 +356,34 @@ void MainWindow::fitToFont()
 {
     // Larger fonts scale the whole layout alike, so every proportion of the table holds.
     const double scale = fontScale();
+    centralWidget()->setFixedSize(scaled(QRect(QPoint(), ClientSize), scale).size());
     for (const Placed &placed : std::as_const(m_twipsLayout))
         placed.control->setGeometry(scaled(placed.geometry, scale));
+    // Right to left, each control takes its place mirrored within its container, as Qt's own
+    // layouts do; every container has its size by now. A caption starts where its field starts,
+    // whichever way its words run.
+    const bool rightToLeft = layoutDirection() == Qt::RightToLeft;
+    for (const Placed &placed : std::as_const(m_twipsLayout)) {
+        QWidget *control = placed.control;
+        if (rightToLeft)
+            control->setGeometry(QStyle::visualRect(
+                    Qt::RightToLeft, control->parentWidget()->rect(), control->geometry()));
+        if (auto *label = qobject_cast<QLabel *>(control))
+            label->setAlignment(Qt::AlignAbsolute | Qt::AlignVCenter
+                                | (rightToLeft ? Qt::AlignRight : Qt::AlignLeft));
+    }
     auto *tabs = findChild<ListTabs *>(u"SSTab1"_s);
     for (const QString &list : {u"txtfriends"_s, u"txtserver"_s})
         tabs->setListGeometry(findChild<QWidget *>(list), scaled(ListBox, scale));
-    centralWidget()->setFixedSize(scaled(QRect(QPoint(), ClientSize), scale).size());
 }
 
 void MainWindow::changeEvent(QEvent *event)
 {
     QMainWindow::changeEvent(event);
-    // The desktop's font may change while the program runs.
-    if (event->type() == QEvent::FontChange && !m_twipsLayout.isEmpty())
+    // The desktop's font may change while the program runs, and so may the direction.
+    const bool relayout =
+            event->type() == QEvent::FontChange || event->type() == QEvent::LayoutDirectionChange;
+    if (relayout && !m_twipsLayout.isEmpty())
         fitToFont();
 }
 

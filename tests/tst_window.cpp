@@ -44,6 +44,7 @@ private slots:
     void scaledWindowKeepsItsLayout();
     void largerFontScalesTheLayout_data();
     void largerFontScalesTheLayout();
+    void rightToLeftMirrorsTheLayout();
 
 private:
     std::unique_ptr<WindowFixture> w;
@@ -654,6 +655,27 @@ void TestWindow::largerFontScalesTheLayout()
     QCOMPARE(w->window->centralWidget()->size(), QSize(428, 613));
     QCOMPARE(w->find("Frame1")->geometry(), QRect(8, 8, 193, 593));
     QCOMPARE(w->find("optno")->mapTo(w->find("Frame2"), QPoint()), QPoint(56, 152));
+}
+
+void TestWindow::rightToLeftMirrorsTheLayout()
+{
+    // Every control mirrored within its container, as Qt's own layouts mirror; back again after.
+    for (const auto direction : {Qt::RightToLeft, Qt::LeftToRight}) {
+        w->window->setLayoutDirection(direction);
+        for (const Row &row : FormTable) {
+            QWidget *control = w->find(row.name);
+            QWidget *container = row.container == "Form1"_L1 ? w->window->centralWidget()
+                                                             : w->find(row.container);
+            QCOMPARE(QRect(control->mapTo(container, QPoint()), control->size()),
+                     QStyle::visualRect(direction, container->rect(), row.pixels()));
+            // A caption's words start at the edge where its field starts, though a label aligns
+            // English words, which run left to right, by their own direction.
+            if (auto *label = qobject_cast<QLabel *>(control))
+                QCOMPARE(QStyle::visualAlignment(Qt::LeftToRight, label->alignment())
+                                 & Qt::AlignRight,
+                         direction == Qt::RightToLeft ? Qt::AlignRight : Qt::Alignment());
+        }
+    }
 }
 
 QTEST_MAIN(TestWindow)
