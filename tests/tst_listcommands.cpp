@@ -274,9 +274,11 @@ void TestListCommands::createWritesMissingFilesOnly()
     QCOMPARE(read(path(List::Friends)), QByteArray("my friends\r\n"));
     QCOMPARE(w->messages->shown.size(), 2);
     QCOMPARE(w->messages->shown[0].title, u"Setting Up"_s);
+    // Where there are no drive letters, the folder stands in for the drive.
     QCOMPARE(w->messages->shown[0].text,
-             u"This will create all the files you need to run this program. Make sure you have "
-             "a c:/"_s);
+             u"This will create all the files you need to run this program. They are kept in the "
+             "folder\n"_s
+                     + QDir::toNativeSeparators(ListFiles::folder()));
     QCOMPARE(w->messages->shown[1].text, u"File Saved!"_s);
     // No control changes.
     QCOMPARE(w->find<QLineEdit>("txtname")->text(), u"typed"_s);
