@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs into a temporary prefix and builds the Debian package, then checks that both hold
 # exactly the expected files, that the desktop entry and the metainfo validate, and that the
-# package is named and depends as a Debian package should.
+# package is named, depends and states its licence as a Debian package should.
 # usage: install-check.sh BUILD_DIR APP_ID VERSION
 set -euo pipefail
 build=$1 id=$2 version=$3
@@ -11,6 +11,7 @@ fail() { echo "FAIL: $*" >&2; exit 1; }
 
 expected="usr/bin/vonnerby
 usr/share/applications/$id.desktop
+usr/share/doc/vonnerby/copyright
 usr/share/icons/hicolor/48x48/apps/$id.png
 usr/share/icons/hicolor/scalable/apps/$id.svg
 usr/share/metainfo/$id.metainfo.xml"
@@ -37,6 +38,10 @@ depends=$(dpkg-deb -f "$deb" Depends)
 for needed in libqt6widgets6 libqt6gui6 libqt6core6 libc6 qt6-qpa-plugins; do
     grep -q "$needed" <<<"$depends" || fail "Depends lacks $needed: $depends"
 done
+if ! lintian -C debian/copyright "$deb" >"$work/lintian" 2>"$work/lintian.err" \
+    || [ -s "$work/lintian" ]; then
+    fail "lintian finds fault with the copyright file: $(cat "$work/lintian" "$work/lintian.err")"
+fi
 packaged=$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ {print $NF}' | sed 's|^\./||' | LC_ALL=C sort)
 [ "$packaged" = "$expected" ] || fail "packaged files differ:
 $(diff <(echo "$expected") <(echo "$packaged"))"
