@@ -1,7 +1,6 @@
 #!/usr/bin/env bash
 # The program's command line on a machine with no display: --help and --version answer and exit
-# at once, an unknown option fails, and Qt's own options still reach Qt while what Qt does not
-# know is refused.
+# at once, an unknown option fails, and Qt's own options still reach Qt.
 # usage: command-line.sh VONNERBY_BINARY VERSION
 set -uo pipefail
 app=$1 version=$2
@@ -41,8 +40,8 @@ grep -q 'no-such-option' "$work/err" || fail "an unknown option is not named on 
 # What Qt does not take is refused once Qt has taken its own, before any window opens.
 run -platform offscreen -reverse -no-such-option
 status=$?
-[ "$status" -eq 1 ] || fail "an unknown option after Qt's exited with $status"
-grep -q "Unknown option 'no-such-option'" "$work/err" || fail "an unknown option after Qt's is not named"
+[ "$status" -eq 1 ] && grep -q "Unknown option 'no-such-option'" "$work/err" \
+    || fail "an unknown option after Qt's exited with $status, or was not named"
 
 # Qt's options go to Qt: the offscreen platform needs no display, so the window opens and runs
 # until it is stopped.

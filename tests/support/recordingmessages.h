@@ -6,7 +6,6 @@
 #include <QGuiApplication>
 #include <QList>
 #include <QString>
-#include <QStringList>
 
 #include <functional>
 #include <utility>
