@@ -56,11 +56,18 @@ qsizetype count(QStringView list)
 {
     const auto isBreak = [](QChar c) { return c == u'\r' || c == u'\n'; };
     qsizetype records = 0;
-    for (qsizetype at = list.indexOf(Separator); at != -1;
-         at = list.indexOf(Separator, at + Separator.size())) {
-        const qsizetype end = at + Separator.size();
-        if ((at == 0 || isBreak(list[at - 1])) && (end == list.size() || isBreak(list[end])))
-            ++records;
+    // Dashes are rare but in separators: look at the lines that hold one, from their first dash.
+    for (qsizetype at = list.indexOf(u'-'); at != -1;) {
+        if (at == 0 || isBreak(list[at - 1])) {
+            const QStringView line = list.sliced(at);
+            if (line.startsWith(Separator)
+                && (line.size() == Separator.size() || isBreak(line[Separator.size()])))
+                ++records;
+        }
+        const qsizetype next = list.indexOf(u'\n', at);
+        if (next == -1)
+            break;
+        at = list.indexOf(u'-', next);
     }
     return records;
 }
