@@ -43,6 +43,9 @@ void Commands::addFriend()
     entry.games = m_form.text(u"txtgames"_s);
     entry.comments = m_form.text(u"txtcomments"_s);
     m_form.appendText(FriendsList, Records::appendedText(Records::friendLines(entry)));
+    const QString name = entry.name.trimmed();
+    m_form.announce(name.isEmpty() ? tr("Added a friend with no name to the friends list.")
+                                   : tr("Added %1 to the friends list.").arg(name));
 }
 
 void Commands::addServer()
@@ -55,6 +58,9 @@ void Commands::addServer()
     entry.dedicatedNo = m_form.value(u"optno"_s);
     entry.comments = m_form.text(u"txtnotes"_s);
     m_form.appendText(ServerList, Records::appendedText(Records::serverLines(entry)));
+    const QString name = entry.name.trimmed();
+    m_form.announce(name.isEmpty() ? tr("Added a server with no name to the server list.")
+                                   : tr("Added %1 to the server list.").arg(name));
 }
 
 void Commands::clearFields()
@@ -67,6 +73,7 @@ void Commands::clearFields()
     m_form.setValue(u"optyes"_s, false);
     m_form.setValue(u"optno"_s, false);
     m_form.setText(u"txtnotes"_s, QString());
+    m_form.announce(tr("Cleared every entry field. The lists are unchanged."));
 }
 
 void Commands::open()
@@ -93,9 +100,17 @@ void Commands::open()
             return;
     }
     const BusyPointer busy;
-    if (!openList(ListFiles::List::Servers, ServerList, m_savedServers))
+    qsizetype servers = 0;
+    qsizetype friends = 0;
+    if (!openList(ListFiles::List::Servers, ServerList, m_savedServers, servers)
+        || !openList(ListFiles::List::Friends, FriendsList, m_savedFriends, friends))
         return;
-    openList(ListFiles::List::Friends, FriendsList, m_savedFriends);
+    const QLocale locale;
+    m_form.announce(tr("Opened the lists: %1 and %2.")
+                            .arg(friends == 1 ? tr("1 friend")
+                                              : tr("%1 friends").arg(locale.toString(friends)),
+                                 servers == 1 ? tr("1 server")
+                                              : tr("%1 servers").arg(locale.toString(servers))));
 }
 
 bool Commands::save()
@@ -118,9 +133,16 @@ bool Commands::save()
 
 void Commands::create()
 {
-    m_form.showInformation(tr("This will create all the files you need to run this program. "
-                              "Make sure you have a c:/"),
-                           tr("Setting Up"));
+    QString prompt = tr("This will create all the files you need to run this program.");
+#ifdef Q_OS_WIN
+    prompt += u' ' + tr("Make sure you have a c:/");
+#else
+    // There is no drive to check for: say where the files go instead.
+    if (const QString folder = ListFiles::folder(); !folder.isEmpty())
+        prompt +=
+                u' ' + tr("They are kept in the folder\n%1").arg(QDir::toNativeSeparators(folder));
+#endif
+    m_form.showInformation(prompt, tr("Setting Up"));
     bool written = false;
     bool confirmed = true;
     for (const auto file : {ListFiles::List::Servers, ListFiles::List::Friends}) {
@@ -212,7 +234,8 @@ void Commands::markSaved(const QString &list, Fingerprint &saved, QStringView te
     m_form.setUnmodified(list);
 }
 
-bool Commands::openList(ListFiles::List file, const QString &list, Fingerprint &saved)
+bool Commands::openList(ListFiles::List file, const QString &list, Fingerprint &saved,
+                        qsizetype &records)
 {
     const ListFiles::Opened opened = ListFiles::open(file);
     if (opened.failure) {
@@ -225,6 +248,7 @@ bool Commands::openList(ListFiles::List file, const QString &list, Fingerprint &
     markSaved(list, saved, held);
     if (m_keeper)
         m_keeper->setBaseline(file, opened.stamp);
+    records = Records::count(held);
     return true;
 }
 

@@ -55,7 +55,9 @@ private:
     bool isUnsaved(const QString &list, const Fingerprint &saved) const;
     QString unsavedLists() const;
     void markSaved(const QString &list, Fingerprint &saved, QStringView text);
-    bool openList(ListFiles::List file, const QString &list, Fingerprint &saved);
+    // On success, \a records is how many records the list now holds.
+    bool openList(ListFiles::List file, const QString &list, Fingerprint &saved,
+                  qsizetype &records);
     bool saveList(ListFiles::List file, const QString &list, Fingerprint &saved, bool &confirmed);
     QString describe(const ListFiles::Failure &failure) const;
     ListFiles::Stamp &stamp(ListFiles::List file);

@@ -1,5 +1,8 @@
 #include "listtabs.h"
 
+#include <QEvent>
+#include <QStyle>
+
 ListTabs::ListTabs(QWidget *parent)
     : QTabWidget(parent)
 { }
@@ -34,11 +37,20 @@ void ListTabs::showEvent(QShowEvent *event)
     placeControls();
 }
 
+void ListTabs::changeEvent(QEvent *event)
+{
+    QTabWidget::changeEvent(event);
+    if (event->type() == QEvent::LayoutDirectionChange)
+        placeControls();
+}
+
 void ListTabs::placeControls()
 {
-    // The pages move whenever the tab widget lays itself out; keep the controls where they belong.
+    // The pages move whenever the tab widget lays itself out; keep the controls where they belong,
+    // mirrored right to left.
     for (const Placed &placed : std::as_const(m_placed)) {
         const QPoint pageOrigin = placed.control->parentWidget()->mapTo(this, QPoint());
-        placed.control->setGeometry(placed.geometry.translated(-pageOrigin));
+        placed.control->setGeometry(QStyle::visualRect(layoutDirection(), rect(), placed.geometry)
+                                            .translated(-pageOrigin));
     }
 }

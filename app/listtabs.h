@@ -5,7 +5,7 @@
 #include <QTabWidget>
 
 // Tabs whose pages each hold one control, placed relative to the whole tab control, tab bar
-// included, rather than to the page below the tab bar.
+// included, rather than to the page below the tab bar, and mirrored right to left.
 class ListTabs : public QTabWidget
 {
     Q_OBJECT
@@ -19,6 +19,7 @@ public:
     void setListGeometry(QWidget *control, const QRect &geometry);
 
 protected:
+    void changeEvent(QEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
     void showEvent(QShowEvent *event) override;
 

@@ -11,8 +11,45 @@ using namespace Qt::Literals::StringLiterals;
 
 namespace {
 
-// Answers --help and --version and refuses what it does not know before anything opens a
-// display, so both work on a console alone. Returns the exit status if the program stops here.
+// The program's own options, and all their names; Qt's (-platform, -style, -reverse...) are
+// QApplication's to know.
+QStringList describeOptions(QCommandLineParser &parser)
+{
+    parser.setApplicationDescription(u"Keeps a list of friends and a list of game servers.\n"
+                                     "Qt's own options, such as -platform, -style and -reverse, "
+                                     "work as in any Qt program."_s);
+    // Not addHelpOption(): its --help-all lists Qt's options only once Qt's application runs,
+    // which takes a display, and spells them with two dashes, which are refused before one.
+    const QCommandLineOption help({u"h"_s, u"help"_s}, u"Displays this help."_s);
+    parser.addOption(help);
+    const QCommandLineOption version = parser.addVersionOption();
+    // One dash before a long name, as Qt spells its options: -foo is one unknown option.
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    return help.names() + version.names();
+}
+
+// Parses \a arguments; says what is wrong with them, if anything.
+std::optional<QString> problem(QCommandLineParser &parser, const QStringList &arguments)
+{
+    if (!parser.parse(arguments))
+        return parser.errorText();
+    if (!parser.positionalArguments().isEmpty())
+        return u"unexpected argument '%1'"_s.arg(parser.positionalArguments().constFirst());
+    return std::nullopt;
+}
+
+int refuse(const QString &problem)
+{
+    const QString program = QCoreApplication::applicationName();
+    QTextStream(stderr) << program << u": "_s << problem << u"\nTry '"_s << program
+                        << u" --help'.\n"_s;
+    return 1;
+}
+
+// Answers --help and --version, and refuses any other option spelt with two dashes, before
+// anything opens a display, so that all of them work on a console alone. Qt's options take one
+// dash and are left to QApplication, with anything else. Returns the exit status if the program
+// stops here.
 std::optional<int> handleCommandLine(int argc, char *argv[])
 {
     // A core application, which needs no display, only to read the arguments; on a copy, as it
@@ -22,48 +59,36 @@ std::optional<int> handleCommandLine(int argc, char *argv[])
     const QCoreApplication core(count, arguments.data());
 
     QCommandLineParser parser;
-    parser.setApplicationDescription(
-            u"Keeps a list of friends and a list of game servers.\n"
-            "Qt's own options, such as -platform and -style, work as in any Qt program."_s);
-    const QCommandLineOption help = parser.addHelpOption();
-    const QCommandLineOption version = parser.addVersionOption();
-    // Qt's options are spelt with one dash, and QApplication takes them out once it starts.
-    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-    for (const QString &name :
-         {u"platform"_s, u"platformpluginpath"_s, u"platformtheme"_s, u"plugin"_s,
-          u"qwindowgeometry"_s, u"geometry"_s, u"qwindowtitle"_s, u"title"_s, u"qwindowicon"_s,
-          u"icon"_s, u"session"_s, u"style"_s, u"stylesheet"_s, u"display"_s, u"name"_s,
-          u"visual"_s, u"qmljsdebugger"_s}) {
-        QCommandLineOption option(name, QString(), u"value"_s);
-        option.setFlags(QCommandLineOption::HiddenFromHelp);
-        parser.addOption(option);
+    const QStringList names = describeOptions(parser);
+    const QStringList all = QCoreApplication::arguments();
+    QStringList ours{all.constFirst()};
+    for (const QString &argument : all.sliced(1)) {
+        if (argument.startsWith(u"--"_s)
+            || (argument.startsWith(u'-') && names.contains(argument.sliced(1))))
+            ours << argument;
     }
-    for (const QString &name :
-         {u"reverse"_s, u"widgetcount"_s, u"testability"_s, u"nograb"_s, u"dograb"_s}) {
-        QCommandLineOption option(name);
-        option.setFlags(QCommandLineOption::HiddenFromHelp);
-        parser.addOption(option);
+    if (const std::optional<QString> why = problem(parser, ours))
+        return refuse(*why);
+    if (parser.isSet(u"help"_s)) {
+        QTextStream(stdout) << parser.helpText();
+        return 0;
     }
+    if (parser.isSet(u"version"_s)) {
+        QTextStream(stdout) << QCoreApplication::applicationName() << u' '
+                            << QCoreApplication::applicationVersion() << u'\n';
+        return 0;
+    }
+    return std::nullopt;
+}
 
-    QTextStream out(stdout);
-    QTextStream err(stderr);
-    const QString program = QCoreApplication::applicationName();
-    if (!parser.parse(QCoreApplication::arguments())) {
-        err << program << u": "_s << parser.errorText() << u'\n';
-    } else if (!parser.positionalArguments().isEmpty()) {
-        err << program << u": unexpected argument '"_s << parser.positionalArguments().constFirst()
-            << u"'\n"_s;
-    } else if (parser.isSet(help) || parser.isSet(u"help-all"_s)) {
-        out << parser.helpText();
-        return 0;
-    } else if (parser.isSet(version)) {
-        out << program << u' ' << QCoreApplication::applicationVersion() << u'\n';
-        return 0;
-    } else {
-        return std::nullopt;
-    }
-    err << u"Try '"_s << program << u" --help'.\n"_s;
-    return 1;
+// Whatever QApplication left of the arguments is no option of Qt's, nor of ours.
+std::optional<int> refuseWhatQtLeft()
+{
+    QCommandLineParser parser;
+    describeOptions(parser);
+    if (const std::optional<QString> why = problem(parser, QCoreApplication::arguments()))
+        return refuse(*why);
+    return std::nullopt;
 }
 
 } // namespace
@@ -76,6 +101,8 @@ int main(int argc, char *argv[])
         return *status;
 
     QApplication app(argc, argv);
+    if (const std::optional<int> status = refuseWhatQtLeft())
+        return *status;
     QApplication::setDesktopFileName(QStringLiteral(VONNERBY_APP_ID));
 
     MainWindow window;

@@ -6,6 +6,7 @@
 #include "lineeditaccessible.h"
 #include "listtabs.h"
 #include "optionbutton.h"
+#include "optiongroup.h"
 #include "recoverylink.h"
 #include "terminationsignals.h"
 #include "textbox.h"
@@ -20,7 +21,9 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScrollBar>
+#include <QStyle>
 #include <QTabWidget>
+#include <QTextBlock>
 #include <QTextDocument>
 
 #include <algorithm>
@@ -172,20 +175,21 @@ void MainWindow::createServerPanel(QWidget *client)
     addField(panel, u"Label15"_s, tr("Password"), twips(120, 1440, 2775, 255), singleLine(),
              u"txtpass"_s, twips(120, 1680, 2775, 285));
     place(new QLabel(tr("Dedicated"), panel), u"Label16"_s, twips(120, 2040, 2775, 255));
-    // One exclusive group through their shared parent; "No" is created last and lies on top
-    // where the two overlap. Readers hear them named for the question they answer.
-    auto *yes = place(new OptionButton(tr("Yes"), panel), u"optyes"_s, twips(120, 2280, 1455, 255));
-    yes->setAccessibleName(tr("Dedicated: Yes"));
-    auto *no = place(new OptionButton(tr("No"), panel), u"optno"_s, twips(840, 2280, 1335, 255));
-    no->setAccessibleName(tr("Dedicated: No"));
+    // Readers hear "Yes" and "No" within a grouping named for the question, which covers the
+    // two buttons exactly and leaves them where they are. One exclusive group through their
+    // shared parent; "No" is created last and lies on top where the two overlap.
+    const QRect yes = twips(120, 2280, 1455, 255);
+    const QRect no = twips(840, 2280, 1335, 255);
+    auto *dedicated = place(new OptionGroup(panel), u"grpdedicated"_s, yes.united(no));
+    dedicated->setAccessibleName(tr("Dedicated"));
+    place(new OptionButton(tr("Yes"), dedicated), u"optyes"_s, yes.translated(-dedicated->pos()));
+    place(new OptionButton(tr("No"), dedicated), u"optno"_s, no.translated(-dedicated->pos()));
     addField(panel, u"Label17"_s, tr("Comments"), twips(120, 2640, 2775, 255), new TextBox,
              u"txtnotes"_s, twips(120, 2880, 2775, 1455), tr("Server comments"));
     auto *add = place(commandButton(tr("Add Server"), panel), u"Command1"_s,
                       twips(480, 4560, 2055, 495));
-    connect(add, &QPushButton::clicked, this, [this] {
-        m_commands->addServer();
-        showEndOf(u"txtserver"_s);
-    });
+    connect(add, &QPushButton::clicked, this,
+            [this] { addRecord(&Commands::addServer, u"txtserver"_s); });
 }
 
 void MainWindow::createPlayerPanel(QWidget *client)
@@ -219,10 +223,8 @@ void MainWindow::createPlayerPanel(QWidget *client)
              u"txtcomments"_s, twips(120, 7440, 2655, 615));
     auto *add =
             place(commandButton(tr("Add friend"), panel), u"cmd1"_s, twips(480, 8160, 1935, 495));
-    connect(add, &QPushButton::clicked, this, [this] {
-        m_commands->addFriend();
-        showEndOf(u"txtfriends"_s);
-    });
+    connect(add, &QPushButton::clicked, this,
+            [this] { addRecord(&Commands::addFriend, u"txtfriends"_s); });
 }
 
 void MainWindow::createMenus()
@@ -273,18 +275,30 @@ void MainWindow::setTabOrder()
     }
 }
 
-void MainWindow::showEndOf(const QString &list)
+void MainWindow::addRecord(void (Commands::*add)(), const QString &list)
 {
-    // The record just added comes into view; the user's cursor and selection stay where they
-    // are, and only the end of the list is laid out, however long the list.
+    // The record begins where the list ends now, with the line break that starts its first line.
     auto *box = findChild<QPlainTextEdit *>(list);
+    const int start = box->document()->characterCount();
+    (m_commands.get()->*add)();
+    showRecord(box, start);
+}
+
+void MainWindow::showRecord(QPlainTextEdit *box, int start)
+{
+    // The record just added comes into view, whole if it fits and from its first line if not;
+    // the user's cursor and selection stay where they are. The box lays out only the lines it
+    // shows at the end, however long the list, and the lines before the record are counted, not
+    // laid out.
     auto *tabs = findChild<QTabWidget *>(u"SSTab1"_s);
     for (int i = 0; i < tabs->count(); ++i) {
         if (tabs->widget(i)->isAncestorOf(box))
             tabs->setCurrentIndex(i);
     }
     QScrollBar *bar = box->verticalScrollBar();
-    bar->setValue(bar->maximum());
+    // A record's first line always starts a block of the list's document.
+    const int firstLine = box->document()->findBlock(start).firstLineNumber();
+    bar->setValue(std::min(bar->maximum(), firstLine));
 }
 
 void MainWindow::markUnsavedLists()
@@ -298,8 +312,8 @@ void MainWindow::markUnsavedLists()
 
 void MainWindow::rememberTwipsLayout()
 {
-    // Frames and the client area hold only the controls placed from the table.
-    for (const QString &name : {u"Frame1"_s, u"Frame2"_s}) {
+    // Frames, the option group and the client area hold only the controls placed from the table.
+    for (const QString &name : {u"Frame1"_s, u"Frame2"_s, u"grpdedicated"_s}) {
         for (QWidget *control :
              findChild<QWidget *>(name)->findChildren<QWidget *>(Qt::FindDirectChildrenOnly))
             m_twipsLayout.append({control, control->geometry()});
@@ -342,19 +356,34 @@ void MainWindow::fitToFont()
 {
     // Larger fonts scale the whole layout alike, so every proportion of the table holds.
     const double scale = fontScale();
+    centralWidget()->setFixedSize(scaled(QRect(QPoint(), ClientSize), scale).size());
     for (const Placed &placed : std::as_const(m_twipsLayout))
         placed.control->setGeometry(scaled(placed.geometry, scale));
+    // Right to left, each control takes its place mirrored within its container, as Qt's own
+    // layouts do; every container has its size by now. A caption starts where its field starts,
+    // whichever way its words run.
+    const bool rightToLeft = layoutDirection() == Qt::RightToLeft;
+    for (const Placed &placed : std::as_const(m_twipsLayout)) {
+        QWidget *control = placed.control;
+        if (rightToLeft)
+            control->setGeometry(QStyle::visualRect(
+                    Qt::RightToLeft, control->parentWidget()->rect(), control->geometry()));
+        if (auto *label = qobject_cast<QLabel *>(control))
+            label->setAlignment(Qt::AlignAbsolute | Qt::AlignVCenter
+                                | (rightToLeft ? Qt::AlignRight : Qt::AlignLeft));
+    }
     auto *tabs = findChild<ListTabs *>(u"SSTab1"_s);
     for (const QString &list : {u"txtfriends"_s, u"txtserver"_s})
         tabs->setListGeometry(findChild<QWidget *>(list), scaled(ListBox, scale));
-    centralWidget()->setFixedSize(scaled(QRect(QPoint(), ClientSize), scale).size());
 }
 
 void MainWindow::changeEvent(QEvent *event)
 {
     QMainWindow::changeEvent(event);
-    // The desktop's font may change while the program runs.
-    if (event->type() == QEvent::FontChange && !m_twipsLayout.isEmpty())
+    // The desktop's font may change while the program runs, and so may the direction.
+    const bool relayout =
+            event->type() == QEvent::FontChange || event->type() == QEvent::LayoutDirectionChange;
+    if (relayout && !m_twipsLayout.isEmpty())
         fitToFont();
 }
 

@@ -12,6 +12,7 @@
 
 class Commands;
 class Form;
+class QPlainTextEdit;
 class RecoveryLink;
 namespace Recovery {
 class Keeper;
@@ -42,7 +43,8 @@ private:
     void createHiddenBox(QWidget *client);
     void createMenus();
     void setTabOrder();
-    void showEndOf(const QString &list);
+    void addRecord(void (Commands::*add)(), const QString &list);
+    void showRecord(QPlainTextEdit *box, int start);
     void markUnsavedLists();
     void rememberTwipsLayout();
     double fontScale() const;

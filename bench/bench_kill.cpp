@@ -41,6 +41,7 @@ public:
         }
         return Choice::Cancel;
     }
+    void announce(const QString &) override { }
     QString asked;
 };
 

@@ -42,9 +42,11 @@ class AddCase
 {
 public:
     AddCase(int records, bool viewAtEnd)
-        : m_window(std::make_unique<SilentMessages>())
+        : m_messages(new SilentMessages)
+        , m_window(std::unique_ptr<Messages>(m_messages))
         , m_viewAtEnd(viewAtEnd)
     {
+        m_messages->announcer = new Announcer(&m_window);
         m_window.show();
         if (!QTest::qWaitForWindowExposed(&m_window))
             qFatal("window not exposed");
@@ -94,6 +96,7 @@ public:
     }
 
 private:
+    SilentMessages *m_messages; // owned by the window
     MainWindow m_window;
     bool m_viewAtEnd;
     QScrollBar *m_bar = nullptr;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "announcer.h"
 #include "messages.h"
 #include "records.h"
 
@@ -11,13 +12,21 @@
 #include <algorithm>
 #include <vector>
 
-// Messages that nobody has to dismiss.
+// Messages that nobody has to dismiss. Announcements are made for real once an announcer is
+// given, so that timings include them.
 class SilentMessages final : public Messages
 {
 public:
+    Announcer *announcer = nullptr;
+
     void information(const QString &, const QString &) override { }
     void error(const QString &text) override { qFatal("unexpected error: %s", qPrintable(text)); }
     Choice ask(const Question &) override { return Choice::Discard; }
+    void announce(const QString &text) override
+    {
+        if (announcer)
+            announcer->say(text);
+    }
 };
 
 // Counts the paints a widget receives, to show that the timings include them.

@@ -52,4 +52,24 @@ QString appendedText(const QStringList &lines)
     return text;
 }
 
+qsizetype count(QStringView list)
+{
+    const auto isBreak = [](QChar c) { return c == u'\r' || c == u'\n'; };
+    qsizetype records = 0;
+    // Dashes are rare but in separators: look at the lines that hold one, from their first dash.
+    for (qsizetype at = list.indexOf(u'-'); at != -1;) {
+        if (at == 0 || isBreak(list[at - 1])) {
+            const QStringView line = list.sliced(at);
+            if (line.startsWith(Separator)
+                && (line.size() == Separator.size() || isBreak(line[Separator.size()])))
+                ++records;
+        }
+        const qsizetype next = list.indexOf(u'\n', at);
+        if (next == -1)
+            break;
+        at = list.indexOf(u'-', next);
+    }
+    return records;
+}
+
 } // namespace Records

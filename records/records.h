@@ -47,4 +47,8 @@ QStringList serverLines(const Server &entry);
 // after the last. The list's own text stays as it is, however it ends.
 QString appendedText(const QStringList &lines);
 
+// How many records a list holds: its lines that are a separator and nothing else. One pass over
+// the text, for lists of a million records.
+qsizetype count(QStringView list);
+
 } // namespace Records

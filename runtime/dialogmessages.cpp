@@ -1,5 +1,7 @@
 #include "dialogmessages.h"
 
+#include "announcer.h"
+
 #include <QCoreApplication>
 #include <QCursor>
 #include <QGuiApplication>
@@ -106,4 +108,14 @@ Choice DialogMessages::ask(const Question &question)
     }
     execWithNormalPointer(box);
     return choices.value(box.clickedButton(), question.escapeChoice);
+}
+
+void DialogMessages::announce(const QString &text)
+{
+    // Made with the first announcement, in the window that the reader is in.
+    if (!m_parent)
+        return;
+    if (!m_announcer)
+        m_announcer = new Announcer(m_parent);
+    m_announcer->say(text);
 }

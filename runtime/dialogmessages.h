@@ -2,6 +2,9 @@
 
 #include "messages.h"
 
+#include <QPointer>
+
+class Announcer;
 class QWidget;
 
 // Messages as modal message boxes over the window.
@@ -13,7 +16,9 @@ public:
     void information(const QString &prompt, const QString &title) override;
     void error(const QString &text) override;
     Choice ask(const Question &question) override;
+    void announce(const QString &text) override;
 
 private:
     QWidget *m_parent = nullptr;
+    QPointer<Announcer> m_announcer;
 };

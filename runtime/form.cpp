@@ -151,6 +151,11 @@ Choice Form::ask(const Question &question)
     return m_messages.ask(question);
 }
 
+void Form::announce(const QString &text)
+{
+    m_messages.announce(text);
+}
+
 void Form::unload()
 {
     m_window.close();

@@ -36,6 +36,7 @@ public:
     void showInformation(const QString &prompt, const QString &title);
     void reportError(const QString &text);
     Choice ask(const Question &question);
+    void announce(const QString &text);
 
     // Closes the window, which ends the program once the window agrees to close.
     void unload();

@@ -27,4 +27,6 @@ public:
     // A command that failed; the program goes on.
     virtual void error(const QString &text) = 0;
     virtual Choice ask(const Question &question) = 0;
+    // For screen readers only, never shown: what a command did that no box or focus change tells.
+    virtual void announce(const QString &text) = 0;
 };

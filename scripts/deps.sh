@@ -7,7 +7,7 @@ build=(cmake ninja-build g++ git qt6-base-dev qt6-qpa-plugins fonts-dejavu-core)
 test=("${build[@]}"
       clang libclang-rt-14-dev   # the fuzz target
       xvfb xauth xdotool         # the test in a real X window
-      desktop-file-utils appstream dpkg-dev file   # installed files and the package
+      desktop-file-utils appstream dpkg-dev file lintian   # installed files and the package
       clang-format)
 
 screenshot=("${build[@]}" xvfb xauth xdotool imagemagick)

@@ -37,6 +37,12 @@ status=$?
 grep -q 'no-such-option' "$work/err" || fail "an unknown option is not named on stderr"
 [ -s "$work/out" ] && fail "an unknown option printed on stdout"
 
+# What Qt does not take is refused once Qt has taken its own, before any window opens.
+run -platform offscreen -reverse -no-such-option
+status=$?
+[ "$status" -eq 1 ] && grep -q "Unknown option 'no-such-option'" "$work/err" \
+    || fail "an unknown option after Qt's exited with $status, or was not named"
+
 # Qt's options go to Qt: the offscreen platform needs no display, so the window opens and runs
 # until it is stopped.
 limit=3

@@ -1,4 +1,7 @@
+#include "announcer.h"
 #include "dialogmessages.h"
+
+#include <QAccessible>
 
 #include <QApplication>
 #include <QMessageBox>
@@ -22,6 +25,7 @@ private slots:
     void questionButtonsHaveMnemonicsAndEscapeCancels();
     void questionAnswersWithTheButtonPressed();
     void boxesWaitWithTheNormalPointer();
+    void announcementsAppearToScreenReadersOnly();
 
 private:
     // Runs \a inspect on the message box once it is up; it must close the box.
@@ -34,7 +38,13 @@ private:
             inspect(box);
         });
     }
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        m_shows += event->type() == QEvent::Show;
+        return false;
+    }
     QWidget m_parent;
+    int m_shows = 0;
 };
 
 void TestDialogMessages::informationIsPlainWithOkOnly()
@@ -158,6 +168,22 @@ void TestDialogMessages::boxesWaitWithTheNormalPointer()
     messages.ask({u"Exit"_s, u"Unsaved"_s, {Choice::Save, Choice::Cancel}});
     QCOMPARE(seen, QList<Qt::CursorShape>(3, Qt::ArrowCursor));
     QCOMPARE(QGuiApplication::overrideCursor()->shape(), Qt::WaitCursor);
+}
+
+void TestDialogMessages::announcementsAppearToScreenReadersOnly()
+{
+    m_parent.show();
+    DialogMessages messages(&m_parent);
+    messages.announce(u"Added Ann."_s);
+    auto *announcer = m_parent.findChild<Announcer *>();
+    // Readers speak a notification as it appears: the same words appear anew, and none show.
+    announcer->installEventFilter(this);
+    messages.announce(u"Added Ann."_s);
+    QCOMPARE(m_shows, 1);
+    QAccessibleInterface *reader = QAccessible::queryAccessibleInterface(announcer);
+    QCOMPARE(reader->role(), QAccessible::Notification);
+    QCOMPARE(reader->text(QAccessible::Name), u"Added Ann."_s);
+    QVERIFY(announcer->isVisible() && announcer->size().isEmpty());
 }
 
 QTEST_MAIN(TestDialogMessages)

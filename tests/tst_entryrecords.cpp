@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QScrollBar>
 #include <QTabWidget>
+#include <QTextBlock>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -67,16 +68,18 @@ void TestEntryRecords::addFriendToEmptyList()
              u"\r\n------\r\nName: v1\r\nAim: v2\r\nYIM: v3\r\nMSN: v4\r\nEmail: v5\r\nClan: v6"
              "\r\nWebsite: v7\r\nXbl: v8\r\nXbc: v9\r\nXfire: v10\r\nGames Friend has: v11\r\n"
              "Quake\r\nComments: v12"_s);
-    // The panel keeps its values; nothing else changes and nothing is said.
+    // The panel keeps its values; nothing else changes, and only a screen reader hears of it.
     QCOMPARE(w->find<QLineEdit>("txtname")->text(), u"v1"_s);
     QVERIFY(w->find<QPlainTextEdit>("txtserver")->document()->isEmpty());
     QVERIFY(w->messages->shown.isEmpty());
+    QCOMPARE(w->messages->announced, QStringList{u"Added v1 to the friends list."_s});
 }
 
 void TestEntryRecords::addFriendWithEmptyFields()
 {
     w->click("cmd1");
     QCOMPARE(w->list("txtfriends"), emptyFriend());
+    QCOMPARE(w->messages->announced.last(), u"Added a friend with no name to the friends list."_s);
 }
 
 void TestEntryRecords::addFriendTwiceAndAfterHandTypedText()
@@ -144,16 +147,17 @@ void TestEntryRecords::addIsOneUndoStep()
 void TestEntryRecords::addBringsTheRecordIntoView()
 {
     auto *tabs = w->find<QTabWidget>("SSTab1");
-    // A comment long enough to wrap: its last screen line is the record's last.
-    const QString comment = u"plays most evenings "_s.repeated(20) + u"END"_s;
-    w->find<QPlainTextEdit>("txtcomments")->setPlainText(comment);
-    w->find<QPlainTextEdit>("txtnotes")->setPlainText(comment);
+    // A comment long enough to wrap makes the friend taller than the box; the server fits.
+    w->find<QPlainTextEdit>("txtcomments")
+            ->setPlainText(u"plays most evenings "_s.repeated(20) + u"END"_s);
+    w->find<QPlainTextEdit>("txtnotes")->setPlainText(u"EU"_s);
     w->type("txtname", u"Ann"_s);
     const struct
     {
         const char *button, *list;
         int tab;
-    } adds[] = {{"cmd1", "txtfriends", 0}, {"Command1", "txtserver", 1}};
+        bool fits;
+    } adds[] = {{"cmd1", "txtfriends", 0, false}, {"Command1", "txtserver", 1, true}};
     for (const auto &add : adds) {
         auto *box = w->find<QPlainTextEdit>(add.list);
         QStringList lines;
@@ -167,11 +171,16 @@ void TestEntryRecords::addBringsTheRecordIntoView()
         tabs->setCurrentIndex(1 - add.tab);
 
         for (int round = 0; round < 2; ++round) {
+            const int start = box->document()->characterCount();
             w->click(add.button);
+            const QTextCursor first(box->document()->findBlock(start));
             QCOMPARE(tabs->currentIndex(), add.tab);
+            // Its first line at the top of a box it overfills, or all of it at the bottom.
+            QVERIFY2(box->viewport()->rect().contains(box->cursorRect(first)), add.list);
             QTextCursor end(box->document());
             end.movePosition(QTextCursor::End);
-            QVERIFY2(box->viewport()->rect().contains(box->cursorRect(end)), add.list);
+            QCOMPARE(box->viewport()->rect().contains(box->cursorRect(end)), add.fits);
+            QCOMPARE(box->cursorRect(first).top() < box->fontMetrics().height(), !add.fits);
             QVERIFY(box->verticalScrollBar()->value() > 0);
             // The user's own cursor and selection, the focus and the fields stay as they were.
             QCOMPARE(box->textCursor().anchor(), 7);
@@ -211,6 +220,7 @@ void TestEntryRecords::addServer()
     QCOMPARE(w->find<QLineEdit>("txtpass")->text(), u"s3cret"_s);
     QVERIFY(w->find<QPlainTextEdit>("txtfriends")->document()->isEmpty());
     QVERIFY(w->messages->shown.isEmpty());
+    QCOMPARE(w->messages->announced, QStringList{u"Added Frag Box to the server list."_s});
 }
 
 void TestEntryRecords::addServerAfterEarlierRecords()
@@ -252,6 +262,8 @@ void TestEntryRecords::newClearsEveryFieldAndNothingElse()
     QCOMPARE(w->find<QLineEdit>("txt1")->text(), u"Text1"_s);
     QCOMPARE(w->find<QTabWidget>("SSTab1")->currentIndex(), 1);
     QVERIFY(w->messages->shown.isEmpty());
+    QCOMPARE(w->messages->announced.last(),
+             u"Cleared every entry field. The lists are unchanged."_s);
 
     // The next records hold bare prefixes and no "Dedicated" line until an option is chosen.
     w->click("Command1");

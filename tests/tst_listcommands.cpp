@@ -166,25 +166,31 @@ void TestListCommands::filesOpenAndSaveBackWithoutLoss_data()
 {
     QTest::addColumn<QByteArray>("file");
     QTest::addColumn<QString>("list");
+    // What a screen reader hears: the records each list holds, counted by their separator lines.
+    QTest::addColumn<QString>("records");
 
     // Lone CR and LF become line breaks; NUL and invalid UTF-8 are kept as characters.
-    QTest::newRow("bad bytes") << QByteArray("a\rb\nc\0d\xFF", 8) << u"a\r\nb\r\nc\0d\u00ff"_s;
-    QTest::newRow("empty") << QByteArray() << QString();
-    QTest::newRow("line separators") << QByteArray("a\xE2\x80\xA8\r\n------\r\n\xE2\x80\xA8x\r\n")
-                                     << u"a\u2028\r\n------\r\n\u2028x"_s;
+    QTest::newRow("bad bytes") << QByteArray("a\rb\nc\0d\xFF", 8) << u"a\r\nb\r\nc\0d\u00ff"_s
+                               << u"0 friends and 0 servers"_s;
+    QTest::newRow("empty") << QByteArray() << QString() << u"0 friends and 0 servers"_s;
+    QTest::newRow("line separators")
+            << QByteArray("a\xE2\x80\xA8\r\n------\r\n\xE2\x80\xA8x\r\n")
+            << u"a\u2028\r\n------\r\n\u2028x"_s << u"1 friend and 1 server"_s;
     QTest::newRow("breaks at record edges")
             << QByteArray("------\r\n\r\n------\r\n------\r\n\r\n\r\nx\n\r\n")
-            << u"------\r\n\r\n------\r\n------\r\n\r\n\r\nx\r\n"_s;
+            << u"------\r\n\r\n------\r\n------\r\n\r\n\r\nx\r\n"_s << u"3 friends and 3 servers"_s;
     QString lines;
     for (int i = 0; i < 1000; ++i)
-        lines += u"line %1\r\n"_s.arg(i);
-    QTest::newRow("no records") << (lines + u"\r\n"_s).toLatin1() << lines;
+        lines += i % 2 ? u"------ %1\r\n"_s.arg(i) : u"x------\r\n"_s;
+    QTest::newRow("no records") << (lines + u"\r\n"_s).toLatin1() << lines
+                                << u"0 friends and 0 servers"_s;
 }
 
 void TestListCommands::filesOpenAndSaveBackWithoutLoss()
 {
     QFETCH(QByteArray, file);
     QFETCH(QString, list);
+    QFETCH(QString, records);
     // The file as Save writes it: lone line breaks widened, and ending in CR LF.
     QByteArray saved = file;
     saved.replace("\r\n", "\n").replace('\r', '\n').replace("\n", "\r\n");
@@ -202,6 +208,7 @@ void TestListCommands::filesOpenAndSaveBackWithoutLoss()
         QVERIFY(w->messages->shown.isEmpty());
         QCOMPARE(w->list("txtserver"), list);
         QCOMPARE(w->list("txtfriends"), list);
+        QCOMPARE(w->messages->announced.last(), u"Opened the lists: %1."_s.arg(records));
         // The scroll bar reaches every line before anything is laid out.
         const QScrollBar *bar = friends->verticalScrollBar();
         QCOMPARE(bar->maximum() + bar->pageStep(),
@@ -261,8 +268,9 @@ void TestListCommands::createWritesMissingFilesOnly()
     QCOMPARE(w->messages->shown.size(), 2);
     QCOMPARE(w->messages->shown[0].title, u"Setting Up"_s);
     QCOMPARE(w->messages->shown[0].text,
-             u"This will create all the files you need to run this program. Make sure you have "
-             "a c:/"_s);
+             u"This will create all the files you need to run this program. They are kept in the "
+             "folder\n"_s
+                     + QDir::toNativeSeparators(ListFiles::folder()));
     QCOMPARE(w->messages->shown[1].text, u"File Saved!"_s);
     // No control changes.
     QCOMPARE(w->find<QLineEdit>("txtname")->text(), u"typed"_s);

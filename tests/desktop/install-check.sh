@@ -11,6 +11,7 @@ fail() { echo "FAIL: $*" >&2; exit 1; }
 
 expected="usr/bin/vonnerby
 usr/share/applications/$id.desktop
+usr/share/doc/vonnerby/copyright
 usr/share/icons/hicolor/48x48/apps/$id.png
 usr/share/icons/hicolor/scalable/apps/$id.svg
 usr/share/metainfo/$id.metainfo.xml"
@@ -37,6 +38,8 @@ depends=$(dpkg-deb -f "$deb" Depends)
 for needed in libqt6widgets6 libqt6gui6 libqt6core6 libc6 qt6-qpa-plugins; do
     grep -q "$needed" <<<"$depends" || fail "Depends lacks $needed: $depends"
 done
+lintian -C debian/copyright "$deb" >"$work/lintian" 2>&1 && ! grep -q '^[EWIP]:' "$work/lintian" \
+    || fail "lintian finds fault with the copyright file: $(cat "$work/lintian")"
 packaged=$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ {print $NF}' | sed 's|^\./||' | LC_ALL=C sort)
 [ "$packaged" = "$expected" ] || fail "packaged files differ:
 $(diff <(echo "$expected") <(echo "$packaged"))"

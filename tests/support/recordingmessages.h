@@ -31,6 +31,7 @@ public:
     }
 
     QList<Shown> shown;
+    QStringList announced;             // what screen readers were told, apart from shown
     QList<Choice> answers;             // taken in order; Cancel once they run out
     std::function<void()> whileAsking; // runs once, while the next question is up
 
@@ -46,4 +47,5 @@ public:
             run();
         return answers.isEmpty() ? Choice::Cancel : answers.takeFirst();
     }
+    void announce(const QString &text) override { announced.append(text); }
 };
