@@ -24,7 +24,7 @@ bool TextBoxLayout::hasLongRun(const QString &text)
 }
 
 template<typename Work>
-void TextBoxLayout::layOut(const QTextBlock &block, Work work) const
+void TextBoxLayout::layOut(const QTextBlock &block, Work work, bool edited) const
 {
     QTextDocument *doc = document();
     const QTextOption current = doc->defaultTextOption();
@@ -33,9 +33,10 @@ void TextBoxLayout::layOut(const QTextBlock &block, Work work) const
             wanted == QTextOption::WrapAtWordBoundaryOrAnywhere && hasLongRun(block.text());
     const QTextOption::WrapMode mode = longRun ? QTextOption::WrapAnywhere : wanted;
     // Qt shapes a block again for every cursor it draws or measures, and for every blink,
-    // unless the block keeps its glyphs; a long one keeps them, so a keystroke costs one layout.
+    // unless the block keeps its glyphs; a long one keeps them, so a keystroke costs one layout,
+    // and so does the block being typed in, which the repaint after each keystroke draws.
     if (block.isValid())
-        block.layout()->setCacheEnabled(longRun || block.length() > KeptGlyphs);
+        block.layout()->setCacheEnabled(longRun || edited || block.length() > KeptGlyphs);
     if (mode == current.wrapMode()) {
         work();
         return;
@@ -65,7 +66,8 @@ QRectF TextBoxLayout::blockBoundingRect(const QTextBlock &block) const
     if (!block.isValid() || block.layout()->lineCount() > 0)
         return QPlainTextDocumentLayout::blockBoundingRect(block);
     QRectF rect;
-    layOut(block, [&] { rect = QPlainTextDocumentLayout::blockBoundingRect(block); });
+    layOut(
+            block, [&] { rect = QPlainTextDocumentLayout::blockBoundingRect(block); }, false);
     return rect;
 }
 
@@ -81,6 +83,8 @@ void TextBoxLayout::documentChanged(int from, int charsRemoved, int charsAdded)
         QPlainTextDocumentLayout::documentChanged(from, charsRemoved, charsAdded);
         return;
     }
-    layOut(first,
-           [&] { QPlainTextDocumentLayout::documentChanged(from, charsRemoved, charsAdded); });
+    layOut(
+            first,
+            [&] { QPlainTextDocumentLayout::documentChanged(from, charsRemoved, charsAdded); },
+            true);
 }

@@ -29,8 +29,9 @@ protected:
     void documentChanged(int from, int charsRemoved, int charsAdded) override;
 
 private:
+    // \a edited: the block a keystroke just changed.
     template<typename Work>
-    void layOut(const QTextBlock &block, Work work) const;
+    void layOut(const QTextBlock &block, Work work, bool edited) const;
 
     // Set while this layout itself changes the document's text option around a block's layout.
     mutable bool m_switching = false;

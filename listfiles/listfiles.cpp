@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -26,6 +27,9 @@ constexpr mode_t OwnerOnlyFolder = S_IRWXU;
 
 // writeAll's answer when the system took part of the bytes and gave no error.
 constexpr int PartWritten = -1;
+// readAll's answers when the file grew past MaxFileSize, or there was no memory for more of it.
+constexpr int ReadPastLimit = -2;
+constexpr int ReadNoMemory = -3;
 
 QString fileName(List list)
 {
@@ -153,12 +157,12 @@ int writeAll(int fd, QByteArrayView bytes)
 }
 
 // The one definition of a list file's bytes: the text, then one CR LF, handed out in pieces.
-bool writeList(QStringView text, const std::function<bool(QByteArrayView)> &write)
+bool writeList(const Pieces &text, const Write &write)
 {
     return encode(text, write) && write(LineEnd);
 }
 
-int writeList(int fd, QStringView text)
+int writeList(int fd, const Pieces &text)
 {
     int error = 0;
     writeList(text, [fd, &error](QByteArrayView bytes) {
@@ -201,7 +205,7 @@ Stamp stampOf(const struct stat &status)
 
 // Writes, syncs and closes \a fd, which is closed afterwards whatever happens. \a written
 // receives the stamp of the file as written, taken while it is still ours.
-std::optional<Failure> finish(int fd, QStringView text, Failure::Action action, List list,
+std::optional<Failure> finish(int fd, const Pieces &text, Failure::Action action, List list,
                               Stamp &written)
 {
     if (const int error = writeList(fd, text)) {
@@ -220,6 +224,101 @@ std::optional<Failure> finish(int fd, QStringView text, Failure::Action action, 
     if (systemCalls().close(fd) != 0)
         return failure(action, list, Failure::Problem::System, errno);
     return std::nullopt;
+}
+
+// The text's part of a list file's bytes: the one CR LF that saving adds comes off again.
+QByteArrayView textPart(QByteArrayView bytes)
+{
+    if (bytes.endsWith(LineEnd))
+        bytes.chop(LineEnd.size());
+    return bytes;
+}
+
+// A file's bytes in memory of their own, outside the heap: an allocation that fails is an
+// answer here, not the end of the program, and what is used up goes back to the system a page
+// at a time.
+class Bytes
+{
+public:
+    Bytes() = default;
+    Bytes(const Bytes &) = delete;
+    Bytes &operator=(const Bytes &) = delete;
+    ~Bytes() { unmap(); }
+
+    char *data() const { return m_data; }
+    qsizetype capacity() const { return qsizetype(m_mapped); }
+
+    // Room for \a size bytes, the first \a keep of them kept.
+    bool reserve(qsizetype size, qsizetype keep = 0)
+    {
+        const size_t length = pages(size_t(std::max(size, qsizetype(1))));
+        int flags = MAP_PRIVATE | MAP_ANONYMOUS;
+#ifdef MAP_POPULATE
+        // Every page is written at once: faulting them in together costs less than one by one.
+        flags |= MAP_POPULATE;
+#endif
+        void *mapped = ::mmap(nullptr, length, PROT_READ | PROT_WRITE, flags, -1, 0);
+        if (mapped == MAP_FAILED)
+            return false;
+        if (keep > 0)
+            std::memcpy(mapped, m_data, size_t(keep));
+        unmap();
+        m_data = static_cast<char *>(mapped);
+        m_mapped = length;
+        return true;
+    }
+
+    // Gives back the whole pages before \a offset.
+    void releaseBefore(qsizetype offset)
+    {
+        const size_t end = size_t(offset) / pages(1) * pages(1);
+        if (end <= m_released)
+            return;
+        ::munmap(m_data + m_released, end - m_released);
+        m_released = end;
+    }
+
+private:
+    static size_t pages(size_t size)
+    {
+        static const auto page = size_t(::sysconf(_SC_PAGESIZE));
+        return (size + page - 1) / page * page;
+    }
+
+    void unmap()
+    {
+        if (m_data && m_released < m_mapped)
+            ::munmap(m_data + m_released, m_mapped - m_released);
+        m_data = nullptr;
+        m_mapped = m_released = 0;
+    }
+
+    char *m_data = nullptr;
+    size_t m_mapped = 0;
+    size_t m_released = 0;
+};
+
+// Reads to the end of the file, which may have grown since it was looked at. Returns 0, the
+// system's error, ReadPastLimit or ReadNoMemory.
+int readAll(int fd, Bytes &bytes, qsizetype &got)
+{
+    got = 0;
+    for (;;) {
+        if (got == bytes.capacity()) {
+            if (got > MaxFileSize)
+                return ReadPastLimit;
+            if (!bytes.reserve(got + 64 * 1024, got))
+                return ReadNoMemory;
+        }
+        const ssize_t n = ::read(fd, bytes.data() + got, size_t(bytes.capacity() - got));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return errno;
+        if (n == 0)
+            return 0;
+        got += n;
+    }
 }
 
 } // namespace
@@ -248,7 +347,7 @@ QString path(List list)
 QByteArray fileBytes(QStringView text)
 {
     QByteArray bytes;
-    writeList(text, [&bytes](QByteArrayView piece) {
+    writeList(pieces(text), [&bytes](QByteArrayView piece) {
         bytes.append(piece);
         return true;
     });
@@ -257,9 +356,60 @@ QByteArray fileBytes(QStringView text)
 
 QString listText(QByteArrayView bytes)
 {
-    if (bytes.endsWith(LineEnd))
-        bytes.chop(LineEnd.size());
-    return decode(bytes);
+    return decode(textPart(bytes));
+}
+
+struct ListText::Data
+{
+    Bytes bytes;
+    Decoder decoder;
+};
+
+ListText::ListText() = default;
+ListText::ListText(ListText &&) noexcept = default;
+ListText &ListText::operator=(ListText &&) noexcept = default;
+ListText::~ListText() = default;
+
+qsizetype ListText::size() const
+{
+    return d ? d->decoder.size() : 0;
+}
+
+bool ListText::read(const Piece &piece)
+{
+    if (!d)
+        return true;
+    d->decoder.rewind();
+    for (QStringView text = d->decoder.next(); !text.isEmpty(); text = d->decoder.next()) {
+        if (!piece(text))
+            return false;
+    }
+    return true;
+}
+
+bool ListText::take(const Piece &piece)
+{
+    const std::unique_ptr<Data> data = std::move(d);
+    if (!data)
+        return true;
+    data->decoder.rewind();
+    for (QStringView text = data->decoder.next(); !text.isEmpty(); text = data->decoder.next()) {
+        if (!piece(text))
+            return false;
+        data->bytes.releaseBefore(data->decoder.consumed());
+    }
+    return true;
+}
+
+QString ListText::toString()
+{
+    QString text;
+    text.reserve(size());
+    read([&text](QStringView piece) {
+        text += piece;
+        return true;
+    });
+    return text;
 }
 
 Stamp stamp(List list)
@@ -271,6 +421,11 @@ Stamp stamp(List list)
 }
 
 std::optional<Failure> save(List list, QStringView text, Stamp *written)
+{
+    return save(list, pieces(text), written);
+}
+
+std::optional<Failure> save(List list, const Pieces &text, Stamp *written)
 {
     using Problem = Failure::Problem;
     const auto failed = [list](Problem problem, int error = 0) {
@@ -377,33 +532,26 @@ Opened open(List list)
     }
     // Before reading: a change made while reading shows as a change since.
     const Stamp stamp = stampOf(info);
+    auto data = std::make_unique<ListText::Data>();
     // One byte more than the file holds, so that the read that finds its end needs no room.
-    QByteArray bytes(qsizetype(info.st_size), Qt::Uninitialized);
-    qsizetype got = 0;
-    for (;;) {
-        // The file may have grown since; its end is where read says so.
-        if (got == bytes.size()) {
-            if (got > MaxFileSize) {
-                ::close(fd);
-                return failed(Problem::TooLarge);
-            }
-            bytes.resize(got + 64 * 1024);
-        }
-        const ssize_t n = ::read(fd, bytes.data() + got, size_t(bytes.size() - got));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0) {
-            const int error = errno;
-            ::close(fd);
-            return failed(Problem::System, error);
-        }
-        if (n == 0)
-            break;
-        got += n;
+    if (!data->bytes.reserve(qsizetype(info.st_size) + 1)) {
+        ::close(fd);
+        return failed(Problem::NoMemory);
     }
+    qsizetype got = 0;
+    const int error = readAll(fd, data->bytes, got);
     ::close(fd);
-    bytes.truncate(got);
-    return {listText(bytes), std::nullopt, stamp};
+    if (error == ReadPastLimit)
+        return failed(Problem::TooLarge);
+    if (error == ReadNoMemory)
+        return failed(Problem::NoMemory);
+    if (error != 0)
+        return failed(Problem::System, error);
+    data->decoder = Decoder(textPart(QByteArrayView(data->bytes.data(), got)));
+    Opened opened;
+    opened.text.d = std::move(data);
+    opened.stamp = stamp;
+    return opened;
 }
 
 bool isMissing(List list)
@@ -442,7 +590,7 @@ Created create(List list, QStringView text)
     }
     // The file is ours from here: rather than leave half a list, a failure takes it away.
     Stamp stamp;
-    if (auto finished = finish(fd, text, Failure::Action::Create, list, stamp)) {
+    if (auto finished = finish(fd, pieces(text), Failure::Action::Create, list, stamp)) {
         ::unlink(target.constData());
         return {false, finished, {}};
     }
