@@ -284,6 +284,8 @@ bool Commands::openList(ListFiles::List file, const QString &list, Fingerprint &
     const ListDocument::Shape shape = ListDocument::shape(
             [&text](const ListDocument::Piece &piece) { return text.read(piece); });
     if (const auto shortfall = Memory::shortfall(shape.need())) {
+        // Not kept while the message waits.
+        text = {};
         const bool servers = file == ListFiles::List::Servers;
         m_form.reportError(
                 describe(noMemory(file, shortfall->needed, shortfall->left)) + u"\n\n"_s

@@ -327,7 +327,9 @@ Memory::Need Shape::need() const
 
 Memory::Need need(qsizetype chars)
 {
-    return Shape{chars, 1, false}.need();
+    // Two bytes a character, before it is known how the array will grow to hold them.
+    const qint64 text = 2 * qint64(chars) + DocumentSlack;
+    return {text, text};
 }
 
 Shape shape(const Pieces &text)

@@ -32,7 +32,7 @@ struct Shape
     Memory::Need need() const;
 };
 Shape shape(const Pieces &text);
-// The least a text of \a chars characters takes, before anything else is known of it.
+// About what a text of up to \a chars characters takes, before anything else is known of it.
 Memory::Need need(qsizetype chars);
 
 // Replaces the whole text with \a text, handed out once, in the shape shape() found for it.

@@ -1,4 +1,5 @@
 #include "listfiles.h"
+#include "memorylimit.h"
 
 #include <QDir>
 #include <QFile>
@@ -458,6 +459,13 @@ void TestListFiles::hugeRandomFileOpensAndSavesBack()
     const QByteArray saved = read(ListFiles::path(List::Friends));
     QCOMPARE(saved.size(), bytes.size() + (bytes.endsWith("\r\n") ? 0 : 2));
     QCOMPARE(ListFiles::open(List::Friends).text.toString(), text);
+    {
+        // No memory for its bytes: refused, never an end to the program.
+        const MemoryLimit limit(16 << 20);
+        const auto starved = ListFiles::open(List::Friends);
+        QVERIFY(starved.failure);
+        QCOMPARE(starved.failure->problem, Problem::NoMemory);
+    }
 
     // Beyond the limit, refused before it is read.
     QVERIFY(QFile::resize(ListFiles::path(List::Friends), ListFiles::MaxFileSize + 1));
