@@ -59,11 +59,11 @@ Pieces piecesOf(const QString &text)
     };
 }
 
-// Turns a list's text into a document's. In blocks mode a "------" line, or a line past
-// MaxBlockLines, starts a new block and any other line break becomes a line separator; in plain
-// mode every line is a block of its own. The text goes in a chunk at a time, each block getting
-// its number of lines as it is finished, so that the scroll bar is right before anything is laid
-// out. Without a cursor it only counts.
+// Turns a list's text into a document's. In blocks mode a "------" line starts a new block once
+// the block holds MinBlockLines, a line past MaxBlockLines always does, and any other line break
+// becomes a line separator; in plain mode every line is a block of its own. The text goes in a
+// chunk at a time, each block getting its number of lines as it is finished, so that the scroll bar
+// is right before anything is laid out. Without a cursor it only counts.
 class Writer
 {
 public:
