@@ -413,21 +413,35 @@ void append(QTextDocument &document, QStringView text)
 bool read(QTextDocument &document, const Piece &piece)
 {
     const bool lineSeparators = separatorsAreBreaks(document);
-    // The last character is the document's own end.
-    const int end = document.characterCount() - 1;
-    QTextCursor range(&document);
-    for (int from = 0; from < end;) {
-        int to = int(std::min(qsizetype(end), from + ChunkSize));
-        // A character in two halves stays whole.
-        if (to < end && document.characterAt(to - 1).isHighSurrogate())
-            --to;
-        range.setPosition(from);
-        range.setPosition(to, QTextCursor::KeepAnchor);
-        if (!piece(crlfText(range.selectedText(), lineSeparators)))
-            return false;
-        from = to;
+    // Block by block: a cursor placed anywhere would lay its block out, and keep the layout.
+    QString chunk;
+    for (QTextBlock block = document.begin(); block.isValid();) {
+        const QString text = block.text();
+        const qsizetype used = chunk.size();
+        chunk.resize(used + 2 * text.size() + 2);
+        auto *const start = reinterpret_cast<char16_t *>(chunk.data());
+        char16_t *out = start + used;
+        for (const QChar c : text) {
+            if (c.unicode() == LineSeparator && lineSeparators) {
+                *out++ = u'\r';
+                *out++ = u'\n';
+            } else {
+                *out++ = c.unicode();
+            }
+        }
+        block = block.next();
+        if (block.isValid()) {
+            *out++ = u'\r';
+            *out++ = u'\n';
+        }
+        chunk.resize(out - start);
+        if (chunk.size() >= ChunkSize) {
+            if (!piece(chunk))
+                return false;
+            chunk.resize(0);
+        }
     }
-    return true;
+    return chunk.isEmpty() || piece(chunk);
 }
 
 QString text(QTextDocument &document)
