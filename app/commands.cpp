@@ -278,11 +278,14 @@ bool Commands::openList(ListFiles::List file, const QString &list, Fingerprint &
         m_form.reportError(describe(*opened.failure));
         return false;
     }
-    // The text is looked at once in full before the box is touched: how the box will hold it,
-    // and whether there is room for that.
+    // Before the box is touched, the text is looked at once in full: how the box will hold it,
+    // and whether there is room for that. Plain ASCII has no characters the box would hold
+    // differently; where there is room even for the most blocks it could take, that will do.
     ListFiles::ListText &text = opened.text;
-    const ListDocument::Shape shape = ListDocument::shape(
-            [&text](const ListDocument::Piece &piece) { return text.read(piece); });
+    ListDocument::Shape shape = ListDocument::widest(text.size());
+    if (!text.isAscii() || Memory::shortfall(shape.need()))
+        shape = ListDocument::shape(
+                [&text](const ListDocument::Piece &piece) { return text.read(piece); });
     if (const auto shortfall = Memory::shortfall(shape.need())) {
         // Not kept while the message waits.
         text = {};

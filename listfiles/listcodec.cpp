@@ -332,6 +332,7 @@ Decoder::Decoder(QByteArrayView bytes)
         }
     } else if (const auto chars = utf8Size(bytes)) {
         m_size = *chars;
+        m_ascii = m_size == bytes.size() && ListFiles::isAscii(bytes);
     } else {
         m_encoding = Encoding::Windows1252;
         m_size = bytes.size();

@@ -52,6 +52,8 @@ public:
 
     // The characters of the whole text.
     qsizetype size() const { return m_size; }
+    // Whether every character is below U+0080.
+    bool isAscii() const { return m_ascii; }
     // The next piece of text, valid until the next call; empty at the end.
     QStringView next();
     // The bytes read so far; those before it are not looked at again.
@@ -66,6 +68,7 @@ private:
     QByteArrayView m_bytes;
     Encoding m_encoding = Encoding::Utf8;
     qsizetype m_size = 0;
+    bool m_ascii = false;
     qsizetype m_position = 0;
     qsizetype m_pieceSize = 64 * 1024;
     QStringDecoder m_utf8;

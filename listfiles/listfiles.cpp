@@ -252,14 +252,14 @@ public:
     bool reserve(qsizetype size, qsizetype keep = 0)
     {
         const size_t length = pages(size_t(std::max(size, qsizetype(1))));
-        int flags = MAP_PRIVATE | MAP_ANONYMOUS;
-#ifdef MAP_POPULATE
-        // Every page is written at once: faulting them in together costs less than one by one.
-        flags |= MAP_POPULATE;
-#endif
-        void *mapped = ::mmap(nullptr, length, PROT_READ | PROT_WRITE, flags, -1, 0);
+        void *mapped =
+                ::mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
         if (mapped == MAP_FAILED)
             return false;
+#ifdef MADV_HUGEPAGE
+        // Hundreds of megabytes are faulted in and given back far faster in pages of 2 MB.
+        ::madvise(mapped, length, MADV_HUGEPAGE);
+#endif
         if (keep > 0)
             std::memcpy(mapped, m_data, size_t(keep));
         unmap();
@@ -268,10 +268,11 @@ public:
         return true;
     }
 
-    // Gives back the whole pages before \a offset.
+    // Gives back what lies before \a offset, 2 MB at a time.
     void releaseBefore(qsizetype offset)
     {
-        const size_t end = size_t(offset) / pages(1) * pages(1);
+        constexpr size_t Step = 2 * 1024 * 1024;
+        const size_t end = size_t(offset) / Step * Step;
         if (end <= m_released)
             return;
         ::munmap(m_data + m_released, end - m_released);
@@ -373,6 +374,11 @@ ListText::~ListText() = default;
 qsizetype ListText::size() const
 {
     return d ? d->decoder.size() : 0;
+}
+
+bool ListText::isAscii() const
+{
+    return !d || d->decoder.isAscii();
 }
 
 bool ListText::read(const Piece &piece)

@@ -87,6 +87,8 @@ public:
 
     // Characters in all.
     qsizetype size() const;
+    // Whether every character is below U+0080.
+    bool isAscii() const;
     // Hands out the text a piece at a time, as often as asked.
     bool read(const Piece &piece);
     // The same, once: the file's bytes are given back to the system as they are decoded, and the

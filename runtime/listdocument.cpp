@@ -332,6 +332,12 @@ Memory::Need need(qsizetype chars)
     return {text, text};
 }
 
+Shape widest(qsizetype chars)
+{
+    // Only the last block holds fewer than MinBlockLines lines, and a line takes a character.
+    return {chars, chars / MinBlockLines + 2, false};
+}
+
 Shape shape(const Pieces &text)
 {
     Writer blocks(nullptr, false, 1);

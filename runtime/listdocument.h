@@ -32,6 +32,9 @@ struct Shape
     Memory::Need need() const;
 };
 Shape shape(const Pieces &text);
+// The shape of most blocks a text of \a chars characters could take, none of them a character
+// that a document reads as a break: what its memory can come to at most.
+Shape widest(qsizetype chars);
 // About what a text of up to \a chars characters takes, before anything else is known of it.
 Memory::Need need(qsizetype chars);
 
