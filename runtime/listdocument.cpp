@@ -23,11 +23,18 @@ constexpr char16_t ParagraphSeparator = QChar::ParagraphSeparator;
 constexpr char16_t FrameStart = 0xFDD0;
 constexpr char16_t FrameEnd = 0xFDD1;
 constexpr QStringView RecordSeparator = u"------";
-// Every keystroke lays its whole block out again, so no block grows past this many lines. Every
+// Every keystroke lays its whole block out again, so no block grows past a number of lines. Every
 // block costs the document a few microseconds to make, so a block takes whole records until it
-// holds this many lines: two friends to a block, three servers.
-constexpr int MaxBlockLines = 32;
-constexpr int MinBlockLines = 16;
+// holds a number of lines: two friends to a block, three servers. The larger a list, the more
+// its Open weighs against a keystroke: a huge one gets larger blocks, three friends to a block.
+struct BlockLines
+{
+    int least;
+    int most;
+};
+constexpr BlockLines RecordBlocks{16, 32};
+constexpr BlockLines HugeListBlocks{32, 48};
+constexpr qsizetype HugeList = 64 * 1024 * 1024;
 constexpr int MaxCountedBlock = 64 * 1024;
 // A cache's worth: text goes into the document, and comes out of it, this much at a time.
 constexpr qsizetype ChunkSize = 64 * 1024;
@@ -60,17 +67,19 @@ Pieces piecesOf(const QString &text)
 }
 
 // Turns a list's text into a document's. In blocks mode a "------" line starts a new block once
-// the block holds MinBlockLines, a line past MaxBlockLines always does, and any other line break
-// becomes a line separator; in plain mode every line is a block of its own. The text goes in a
-// chunk at a time, each block getting its number of lines as it is finished, so that the scroll bar
-// is right before anything is laid out. Without a cursor it only counts.
+// the block holds the least lines of a block, a line past the most always does, and any other
+// line break becomes a line separator; in plain mode every line is a block of its own. The text
+// goes in a chunk at a time, each block getting its number of lines as it is finished, so that the
+// scroll bar is right before anything is laid out. Without a cursor it only counts.
 class Writer
 {
 public:
     // \a held, if given, is handed the text as the document will read it back.
-    Writer(QTextCursor *cursor, bool plain, int linesInBlock, const Piece *held = nullptr)
+    Writer(QTextCursor *cursor, bool plain, BlockLines bounds, int linesInBlock,
+           const Piece *held = nullptr)
         : m_cursor(cursor)
         , m_plain(plain)
+        , m_bounds(bounds)
         , m_lines(linesInBlock)
         , m_held(held)
     {
@@ -247,7 +256,7 @@ private:
     template<bool Store>
     char16_t *resolve(char16_t *out, bool separator, int dashes, int &lines)
     {
-        if ((separator && lines >= MinBlockLines) || lines >= MaxBlockLines) {
+        if ((separator && lines >= m_bounds.least) || lines >= m_bounds.most) {
             out = startBlock<Store>(out, lines);
         } else {
             if constexpr (Store)
@@ -290,6 +299,7 @@ private:
 
     QTextCursor *const m_cursor;
     const bool m_plain;
+    const BlockLines m_bounds;
     int m_lines;
     const Piece *const m_held;
     QString m_chunk;
@@ -334,13 +344,14 @@ Memory::Need need(qsizetype chars)
 
 Shape widest(qsizetype chars)
 {
-    // Only the last block holds fewer than MinBlockLines lines, and a line takes a character.
-    return {chars, chars / MinBlockLines + 2, false};
+    // Only the last block holds fewer lines than the least, and a line takes a character.
+    return {chars, chars / RecordBlocks.least + 2, false};
 }
 
 Shape shape(const Pieces &text)
 {
-    Writer blocks(nullptr, false, 1);
+    // Counted in blocks of records, never fewer than a huge list's.
+    Writer blocks(nullptr, false, RecordBlocks, 1);
     text([&blocks](QStringView piece) {
         blocks.write(piece);
         return !blocks.sawDocumentBreak();
@@ -351,7 +362,7 @@ Shape shape(const Pieces &text)
     }
     // A list that holds characters the document gives a meaning of its own goes in line by
     // line, so that each of its line separators stays one.
-    Writer lines(nullptr, true, 1);
+    Writer lines(nullptr, true, RecordBlocks, 1);
     text([&lines](QStringView piece) {
         lines.write(piece);
         return true;
@@ -371,7 +382,8 @@ void setText(QPlainTextEdit &edit, const Shape &shape, const Pieces &text, const
     document.setProperty(SeparatorsAreBreaks, !shape.plain);
     QTextCursor cursor(&document);
     cursor.beginEditBlock();
-    Writer writer(&cursor, shape.plain, 1, held ? &held : nullptr);
+    Writer writer(&cursor, shape.plain, shape.chars > HugeList ? HugeListBlocks : RecordBlocks, 1,
+                  held ? &held : nullptr);
     text([&writer](QStringView piece) {
         writer.write(piece);
         return true;
@@ -405,9 +417,9 @@ void append(QTextDocument &document, QStringView text)
         // counted as full only starts the record's next line in a block of its own.
         const QTextBlock last = end.block();
         const int lines = last.length() > MaxCountedBlock
-                ? MaxBlockLines
+                ? RecordBlocks.most
                 : int(last.text().count(QChar(LineSeparator))) + 1;
-        Writer writer(&end, false, lines);
+        Writer writer(&end, false, RecordBlocks, lines);
         writer.write(text);
         writer.finish();
     } else {
