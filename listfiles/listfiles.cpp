@@ -364,6 +364,19 @@ struct ListText::Data
 {
     Bytes bytes;
     Decoder decoder;
+
+    // Decodes the text from its start; \a release gives the bytes back as they are decoded.
+    bool handOut(const Piece &piece, bool release)
+    {
+        decoder.rewind();
+        for (QStringView text = decoder.next(); !text.isEmpty(); text = decoder.next()) {
+            if (!piece(text))
+                return false;
+            if (release)
+                bytes.releaseBefore(decoder.consumed());
+        }
+        return true;
+    }
 };
 
 ListText::ListText() = default;
@@ -383,28 +396,13 @@ bool ListText::isAscii() const
 
 bool ListText::read(const Piece &piece)
 {
-    if (!d)
-        return true;
-    d->decoder.rewind();
-    for (QStringView text = d->decoder.next(); !text.isEmpty(); text = d->decoder.next()) {
-        if (!piece(text))
-            return false;
-    }
-    return true;
+    return !d || d->handOut(piece, false);
 }
 
 bool ListText::take(const Piece &piece)
 {
     const std::unique_ptr<Data> data = std::move(d);
-    if (!data)
-        return true;
-    data->decoder.rewind();
-    for (QStringView text = data->decoder.next(); !text.isEmpty(); text = data->decoder.next()) {
-        if (!piece(text))
-            return false;
-        data->bytes.releaseBefore(data->decoder.consumed());
-    }
-    return true;
+    return !data || data->handOut(piece, true);
 }
 
 QString ListText::toString()
