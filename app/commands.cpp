@@ -3,11 +3,12 @@
 #include "busypointer.h"
 #include "form.h"
 #include "keeper.h"
+#include "listdocument.h"
 #include "listfiles.h"
+#include "memory.h"
 #include "records.h"
 
 #include <QDir>
-#include <QHash>
 #include <QLocale>
 
 #include <cstring>
@@ -100,6 +101,8 @@ void Commands::open()
             return;
     }
     const BusyPointer busy;
+    if (!roomToOpen())
+        return;
     qsizetype servers = 0;
     qsizetype friends = 0;
     if (!openList(ListFiles::List::Servers, ServerList, m_savedServers, servers)
@@ -203,16 +206,75 @@ bool Commands::mayClose()
     }
 }
 
-Commands::Fingerprint Commands::fingerprint(QStringView text)
+namespace {
+
+quint64 mixed(quint64 hash, quint64 word)
 {
-    return {text.size(), qHash(text)};
+    hash = (hash ^ word) * 0x9E3779B97F4A7C15ULL;
+    return hash ^ (hash >> 29);
+}
+
+quint64 word(const char16_t *c)
+{
+    return quint64(c[0]) | quint64(c[1]) << 16 | quint64(c[2]) << 32 | quint64(c[3]) << 48;
+}
+
+} // namespace
+
+bool Commands::Fingerprinter::add(QStringView text)
+{
+    m_size += text.size();
+    const char16_t *c = text.utf16();
+    const char16_t *const end = c + text.size();
+    // Eight characters at a time in two independent words, wherever the pieces begin and end.
+    while (m_held != 0 && c != end) {
+        m_pending[m_held++] = *c++;
+        if (m_held == 8) {
+            m_hash[0] = mixed(m_hash[0], word(m_pending));
+            m_hash[1] = mixed(m_hash[1], word(m_pending + 4));
+            m_held = 0;
+        }
+    }
+    quint64 even = m_hash[0];
+    quint64 odd = m_hash[1];
+    for (; end - c >= 8; c += 8) {
+        even = mixed(even, word(c));
+        odd = mixed(odd, word(c + 4));
+    }
+    m_hash[0] = even;
+    m_hash[1] = odd;
+    while (c != end)
+        m_pending[m_held++] = *c++;
+    return true;
+}
+
+Commands::Fingerprint Commands::Fingerprinter::result() const
+{
+    quint64 hash = mixed(m_hash[0], m_hash[1]);
+    for (int i = 0; i < m_held; ++i)
+        hash = mixed(hash, m_pending[i]);
+    return {m_size, hash};
+}
+
+Commands::Fingerprint Commands::fingerprintOf(QStringView text)
+{
+    Fingerprinter fingerprinter;
+    fingerprinter.add(text);
+    return fingerprinter.result();
+}
+
+Commands::Fingerprint Commands::fingerprint(const QString &list) const
+{
+    Fingerprinter text;
+    m_form.readList(list, [&text](QStringView piece) { return text.add(piece); });
+    return text.result();
 }
 
 bool Commands::isUnsaved(const QString &list, const Fingerprint &saved) const
 {
     // An unmodified document cannot differ; only an edited one is read and compared, so that
     // typing a record and deleting it again leaves nothing to ask about.
-    return m_form.isModified(list) && fingerprint(m_form.text(list)) != saved;
+    return m_form.isModified(list) && fingerprint(list) != saved;
 }
 
 QString Commands::unsavedLists() const
@@ -228,34 +290,82 @@ QString Commands::unsavedLists() const
     return {};
 }
 
-void Commands::markSaved(const QString &list, Fingerprint &saved, QStringView text)
+void Commands::markSaved(const QString &list, Fingerprint &saved, const Fingerprint &now)
 {
-    saved = fingerprint(text);
+    saved = now;
     m_form.setUnmodified(list);
+}
+
+bool Commands::roomToOpen()
+{
+    // From the files' sizes alone, before anything is read: the bytes, and the least the text
+    // they hold takes in a box. A list that cannot fit is refused while the lists on screen
+    // are as they were.
+    Memory::Need need;
+    for (const auto file : {ListFiles::List::Servers, ListFiles::List::Friends}) {
+        const qint64 size = ListFiles::stamp(file).size;
+        need = need + Memory::Need{size, size} + ListDocument::need(size);
+        if (const auto shortfall = Memory::shortfall(need)) {
+            m_form.reportError(describe(noMemory(file, shortfall->needed, shortfall->left))
+                               + u"\n\n"_s
+                               + tr("Neither list was opened; the lists on screen are unchanged."));
+            return false;
+        }
+    }
+    return true;
 }
 
 bool Commands::openList(ListFiles::List file, const QString &list, Fingerprint &saved,
                         qsizetype &records)
 {
-    const ListFiles::Opened opened = ListFiles::open(file);
+    ListFiles::Opened opened = ListFiles::open(file);
     if (opened.failure) {
         m_form.reportError(describe(*opened.failure));
         return false;
     }
-    // The box may have changed line breaks on the way in; what it holds now is the baseline.
-    const QString held = m_form.setText(list, opened.text);
+    // Before the box is touched, the text is looked at once in full: how the box will hold it,
+    // and whether there is room for that. Plain ASCII has no characters the box would hold
+    // differently; where there is room even for the most blocks it could take, that will do.
+    ListFiles::ListText &text = opened.text;
+    ListDocument::Shape shape = ListDocument::widest(text.size());
+    if (!text.isAscii() || Memory::shortfall(shape.need()))
+        shape = ListDocument::shape(
+                [&text](const ListDocument::Piece &piece) { return text.read(piece); });
+    if (const auto shortfall = Memory::shortfall(shape.need())) {
+        // Not kept while the message waits.
+        text = {};
+        const bool servers = file == ListFiles::List::Servers;
+        m_form.reportError(
+                describe(noMemory(file, shortfall->needed, shortfall->left)) + u"\n\n"_s
+                + (servers ? tr("Neither list was opened; the lists on screen are unchanged.")
+                           : tr("The server list was opened; the friends list on screen is "
+                                "unchanged.")));
+        return false;
+    }
+    // The box may change line breaks on the way in; what it then holds is the baseline.
+    Fingerprinter held;
+    Records::Counter counted;
+    m_form.setList(
+            list, shape, [&text](const ListDocument::Piece &piece) { return text.take(piece); },
+            [&held, &counted](QStringView piece) {
+                counted.add(piece);
+                return held.add(piece);
+            });
     stamp(file) = opened.stamp;
-    markSaved(list, saved, held);
+    markSaved(list, saved, held.result());
     if (m_keeper)
         m_keeper->setBaseline(file, opened.stamp);
-    records = Records::count(held);
+    records = counted.records();
     return true;
 }
 
 bool Commands::saveList(ListFiles::List file, const QString &list, Fingerprint &saved,
                         bool &confirmed)
 {
-    const QString text = m_form.text(list);
+    // Straight from the box, a piece at a time: a huge list is never copied whole.
+    const auto text = [this, &list](const ListFiles::Piece &piece) {
+        return m_form.readList(list, piece);
+    };
     ListFiles::Stamp written;
     if (const auto failure = ListFiles::save(file, text, &written)) {
         m_form.reportError(describe(*failure));
@@ -265,10 +375,25 @@ bool Commands::saveList(ListFiles::List file, const QString &list, Fingerprint &
         confirmed = false;
     }
     stamp(file) = written;
-    markSaved(list, saved, text);
+    markSaved(list, saved, fingerprint(list));
     if (m_keeper)
         m_keeper->setBaseline(file, written);
     return true;
+}
+
+ListFiles::Failure Commands::noMemory(ListFiles::List file, qint64 needed, qint64 left) const
+{
+    constexpr qint64 MB = 1024 * 1024;
+    ListFiles::Failure failure;
+    failure.action = ListFiles::Failure::Action::Open;
+    failure.list = file;
+    failure.path = QDir::toNativeSeparators(ListFiles::path(file));
+    failure.problem = ListFiles::Failure::Problem::NoMemory;
+    failure.reason = tr("Opening it needs about %1 MB of memory, and this program can take only "
+                        "about %2 MB more now")
+                             .arg((needed + MB - 1) / MB)
+                             .arg(left / MB);
+    return failure;
 }
 
 QString Commands::describe(const ListFiles::Failure &failure) const
@@ -362,6 +487,10 @@ QString Commands::describe(const ListFiles::Failure &failure) const
     case Problem::TooLarge:
         reason = tr("The file is larger than %1 MiB, more than a list can be")
                          .arg(ListFiles::MaxFileSize / (1024 * 1024));
+        break;
+    case Problem::NoMemory:
+        if (reason.isEmpty())
+            reason = tr("There is not enough memory to read it");
         break;
     case Problem::PartWritten:
         reason = tr("Only part of the list was written, and the system gave no reason. The "
@@ -545,7 +674,7 @@ void Commands::recover(const Recovery::Copy &copy)
         m_form.setText(box, kept.text);
         stamp(file) = copy.stamps[size_t(file)];
         // Unsaved as before; typing it back to what was saved makes it saved again.
-        saved = kept.saved ? fingerprint(*kept.saved) : Fingerprint{-1, 0};
+        saved = kept.saved ? fingerprintOf(*kept.saved) : Fingerprint{-1, 0};
         if (kept.saved != kept.text)
             m_form.setModified(box);
     }

@@ -47,18 +47,36 @@ private:
     struct Fingerprint
     {
         qsizetype size = 0;
-        size_t hash = 0;
+        quint64 hash = 0;
         friend bool operator==(const Fingerprint &, const Fingerprint &) = default;
     };
-    static Fingerprint fingerprint(QStringView text);
+    // Takes a text a piece at a time; the same text gives the same fingerprint, however it is
+    // cut into pieces.
+    class Fingerprinter
+    {
+    public:
+        bool add(QStringView text);
+        Fingerprint result() const;
+
+    private:
+        qsizetype m_size = 0;
+        quint64 m_hash[2] = {0, 1};
+        char16_t m_pending[8] = {};
+        int m_held = 0; // characters in m_pending
+    };
+    static Fingerprint fingerprintOf(QStringView text);
+    // Of a list box's text.
+    Fingerprint fingerprint(const QString &list) const;
 
     bool isUnsaved(const QString &list, const Fingerprint &saved) const;
     QString unsavedLists() const;
-    void markSaved(const QString &list, Fingerprint &saved, QStringView text);
-    // On success, \a records is how many records the list now holds.
+    void markSaved(const QString &list, Fingerprint &saved, const Fingerprint &now);
+    bool roomToOpen();
+    // On success,  records is how many records the list now holds.
     bool openList(ListFiles::List file, const QString &list, Fingerprint &saved,
                   qsizetype &records);
     bool saveList(ListFiles::List file, const QString &list, Fingerprint &saved, bool &confirmed);
+    ListFiles::Failure noMemory(ListFiles::List file, qint64 needed, qint64 left) const;
     QString describe(const ListFiles::Failure &failure) const;
     ListFiles::Stamp &stamp(ListFiles::List file);
     bool mayOverwrite();
@@ -67,8 +85,8 @@ private:
 
     Form &m_form;
     // At start both lists are empty and there is nothing to lose.
-    Fingerprint m_savedServers = fingerprint({});
-    Fingerprint m_savedFriends = fingerprint({});
+    Fingerprint m_savedServers = Fingerprinter().result();
+    Fingerprint m_savedFriends = Fingerprinter().result();
     // The list files as this window last opened, saved or created them, or found them at start.
     ListFiles::Stamp m_serverStamp = ListFiles::stamp(ListFiles::List::Servers);
     ListFiles::Stamp m_friendsStamp = ListFiles::stamp(ListFiles::List::Friends);

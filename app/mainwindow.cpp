@@ -11,6 +11,7 @@
 #include "terminationsignals.h"
 #include "textbox.h"
 
+#include <QAbstractTextDocumentLayout>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QGroupBox>
@@ -25,6 +26,7 @@
 #include <QTabWidget>
 #include <QTextBlock>
 #include <QTextDocument>
+#include <QTextLayout>
 
 #include <algorithm>
 #include <limits>
@@ -296,8 +298,12 @@ void MainWindow::showRecord(QPlainTextEdit *box, int start)
             tabs->setCurrentIndex(i);
     }
     QScrollBar *bar = box->verticalScrollBar();
-    // A record's first line always starts a block of the list's document.
-    const int firstLine = box->document()->findBlock(start).firstLineNumber();
+    // A record may go on in the block of the one before it, which is laid out for the view at
+    // the end anyway; the lines of the blocks above are counted, not laid out.
+    const QTextBlock block = box->document()->findBlock(start);
+    box->document()->documentLayout()->blockBoundingRect(block);
+    const QTextLine line = block.layout()->lineForTextPosition(start - block.position());
+    const int firstLine = block.firstLineNumber() + (line.isValid() ? line.lineNumber() : 0);
     bar->setValue(std::min(bar->maximum(), firstLine));
 }
 

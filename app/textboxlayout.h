@@ -20,7 +20,7 @@ public:
 
     // Runs this long without a break opportunity are wrapped anywhere; far longer than a line.
     static constexpr qsizetype LongRun = 500;
-    // Blocks this long keep their glyphs between layouts.
+    // Blocks this long keep their glyphs between layouts, and are laid out with a few shortcuts.
     static constexpr int KeptGlyphs = 10'000;
     // Whether \a text holds a run without a break opportunity of LongRun characters or more.
     static bool hasLongRun(const QString &text);
@@ -29,12 +29,16 @@ protected:
     void documentChanged(int from, int charsRemoved, int charsAdded) override;
 
 private:
+    // \a edited: the block a keystroke just changed.
     template<typename Work>
-    void layOut(const QTextBlock &block, Work work) const;
+    void layOut(const QTextBlock &block, Work work, bool edited) const;
 
     // Set while this layout itself changes the document's text option around a block's layout.
     mutable bool m_switching = false;
-    // The wrap mode the box asked for, while a different one is in force for one block.
+    // The wrap mode and direction the box asked for, while others are in force for one block.
     mutable QTextOption::WrapMode m_wanted = QTextOption::WrapAtWordBoundaryOrAnywhere;
+    mutable Qt::LayoutDirection m_wantedDirection = Qt::LayoutDirectionAuto;
     mutable int m_depth = 0;
+    // The document's lines as the box last heard of them.
+    int m_reportedLines = 0;
 };

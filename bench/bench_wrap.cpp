@@ -1,6 +1,7 @@
 // How long a list holding one huge line without spaces takes to show and to take a keystroke,
 // with the text boxes' own line layout beside Qt's stock one (today's wrapping, for sizes it can
-// still finish).
+// still finish). First, a 1 MB line of NUL beside a 1 MB line of "x", fresh processes taking
+// turns, each ratio taken within its round.
 
 #include "benchsupport.h"
 #include "mainwindow.h"
@@ -9,9 +10,11 @@
 #include <QElapsedTimer>
 #include <QPlainTextDocumentLayout>
 #include <QPlainTextEdit>
+#include <QProcess>
 #include <QTest>
 #include <QTextDocument>
 
+#include <array>
 #include <cstdio>
 #include <ctime>
 
@@ -82,6 +85,13 @@ Figures measure(const QString &text, bool stockLayout, int runs)
     return figures;
 }
 
+QString minMedianOf(std::vector<double> values, const char *format)
+{
+    std::sort(values.begin(), values.end());
+    return QString::asprintf(format, values.front()) + QStringLiteral(" / ")
+            + QString::asprintf(format, values[values.size() / 2]);
+}
+
 QString minMedian(std::vector<double> times)
 {
     std::sort(times.begin(), times.end());
@@ -112,6 +122,46 @@ QString runs(qsizetype size, qsizetype run)
     return text;
 }
 
+double median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+// One line of 1 MB in a fresh process: the median keystroke and its processor time.
+int lineChild(bool nul)
+{
+    const Figures f = measure(QString(1 << 20, nul ? QChar(0) : QChar(u'x')), false, 5);
+    std::printf("%.3f %.3f\n", median(f.key), median(f.keyCpu));
+    return 0;
+}
+
+void compareNul(int rounds)
+{
+    std::vector<double> x, nul, ratio;
+    for (int round = 0; round < rounds; ++round) {
+        std::array<double, 2> key{};
+        for (const bool isNul : {false, true}) {
+            QProcess child;
+            child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+            child.start(QCoreApplication::applicationFilePath(),
+                        {QStringLiteral("--line"),
+                         isNul ? QStringLiteral("nul") : QStringLiteral("x")});
+            if (!child.waitForFinished(-1) || child.exitCode() != 0)
+                qFatal("the line run failed");
+            key[isNul] = child.readAllStandardOutput().split(' ').first().toDouble();
+        }
+        x.push_back(key[0]);
+        nul.push_back(key[1]);
+        ratio.push_back(key[1] / key[0]);
+    }
+    std::printf("  1 MB line, one key typed at its end with the repaint, median of 5 per process;\n"
+                "  min / median of %d rounds:  \"x\" %s ms,  NUL %s ms,  NUL / \"x\" %s\n",
+                rounds, qPrintable(minMedianOf(x, "%.1f")), qPrintable(minMedianOf(nul, "%.1f")),
+                qPrintable(minMedianOf(ratio, "%.2f")));
+    std::fflush(stdout);
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -120,10 +170,16 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
     // --20mb shows the largest lines once, --1mb only the headline case.
     const QStringList args = QCoreApplication::arguments();
+    if (args.size() == 3 && args[1] == QStringLiteral("--line"))
+        return lineChild(args[2] == QStringLiteral("nul"));
     const bool big = args.contains(QStringLiteral("--20mb"));
     constexpr qsizetype MB = 1 << 20;
     constexpr int Runs = 5;
 
+    std::printf("Load average %s\n", loadAverage().constData());
+    compareNul(5);
+    if (args.contains(QStringLiteral("--nul")))
+        return 0;
     std::printf("One line in the friends list: showing it (with the first paint) and one key\n"
                 "typed at its end (with the repaint); %d runs each unless said:\n",
                 Runs);

@@ -6,6 +6,7 @@
 
 #include <QElapsedTimer>
 #include <QEvent>
+#include <QFile>
 #include <QObject>
 #include <QString>
 
@@ -78,4 +79,43 @@ double medianMs(int runs, Work work)
     }
     std::sort(times.begin(), times.end());
     return times[times.size() / 2];
+}
+
+// A figure of this process's memory from /proc/self/status, in megabytes.
+inline double statusMb(const char *field)
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith(field))
+            return line.mid(qsizetype(qstrlen(field))).trimmed().split(' ').first().toDouble()
+                    / 1024;
+    }
+    return 0;
+}
+
+inline double residentMb()
+{
+    return statusMb("VmRSS:");
+}
+
+// The most this process has held resident since the last resetPeakMb().
+inline double peakMb()
+{
+    return statusMb("VmHWM:");
+}
+
+inline void resetPeakMb()
+{
+    QFile clear(QStringLiteral("/proc/self/clear_refs"));
+    if (!clear.open(QIODevice::WriteOnly) || clear.write("5") != 1)
+        qFatal("cannot reset the peak of resident memory");
+}
+
+// The load average over the last minute, as uptime prints it.
+inline QByteArray loadAverage()
+{
+    QFile load(QStringLiteral("/proc/loadavg"));
+    return load.open(QIODevice::ReadOnly) ? load.readAll().split(' ').first() : QByteArray("?");
 }

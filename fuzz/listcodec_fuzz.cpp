@@ -7,6 +7,7 @@
 #include <QString>
 #include <QStringDecoder>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -42,6 +43,30 @@ QString unicodeText(const uint8_t *data, size_t size)
     return text;
 }
 
+// Read and written a piece at a time, however small the pieces: the same text and bytes.
+void requireSameInPieces(QByteArrayView bytes, const QString &text, qsizetype piece)
+{
+    ListFiles::Decoder decoder(bytes);
+    decoder.setPieceSize(piece);
+    QString decoded;
+    for (QStringView part = decoder.next(); !part.isEmpty(); part = decoder.next())
+        decoded += part;
+    require(decoded == ListFiles::decode(bytes) && decoder.size() == decoded.size());
+    QByteArray encoded;
+    const auto pieces = [&text, piece](const ListFiles::Piece &give) {
+        for (qsizetype from = 0; from < text.size(); from += piece) {
+            if (!give(QStringView(text).sliced(from, std::min(piece, text.size() - from))))
+                return false;
+        }
+        return true;
+    };
+    ListFiles::encode(pieces, [&encoded](QByteArrayView part) {
+        encoded += part;
+        return true;
+    });
+    require(encoded == ListFiles::encode(text));
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
@@ -62,5 +87,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const QString text = unicodeText(data, size);
     require(ListFiles::decode(ListFiles::encode(text)) == text);
     require(ListFiles::listText(ListFiles::fileBytes(text)) == text);
+
+    const qsizetype piece = size > 0 ? 1 + data[0] % 5 : 1;
+    requireSameInPieces(bytes, decoded, piece);
+    requireSameInPieces(ListFiles::encode(text), text, piece);
     return 0;
 }

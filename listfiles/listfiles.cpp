@@ -11,6 +11,7 @@
 #include <climits>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
@@ -29,8 +30,9 @@ constexpr mode_t OwnerOnlyFolder = S_IRWXU;
 
 // writeAll's answer when the system took part of the bytes and gave no error.
 constexpr int PartWritten = -1;
-// readList's answer when the file grew past MaxFileSize while it was read.
-constexpr int TooLarge = -2;
+// readAll's answers when the file grew past MaxFileSize, or there was no memory for more of it.
+constexpr int ReadPastLimit = -2;
+constexpr int ReadNoMemory = -3;
 
 QString fileName(List list)
 {
@@ -284,12 +286,12 @@ int writeAll(int fd, QByteArrayView bytes)
 }
 
 // The one definition of a list file's bytes: the text, then one CR LF, handed out in pieces.
-bool writeList(QStringView text, const std::function<bool(QByteArrayView)> &write)
+bool writeList(const Pieces &text, const Write &write)
 {
     return encode(text, write) && write(LineEnd);
 }
 
-int writeList(int fd, QStringView text)
+int writeList(int fd, const Pieces &text)
 {
     int error = 0;
     writeList(text, [fd, &error](QByteArrayView bytes) {
@@ -303,36 +305,6 @@ Failure writeFailure(Failure::Action action, List list, int error)
 {
     return error == PartWritten ? failure(action, list, Failure::Problem::PartWritten)
                                 : failure(action, list, Failure::Problem::System, error);
-}
-
-// Reads \a fd to its end; the file held \a size bytes when it was looked at. Returns 0,
-// TooLarge or the system's error.
-int readList(int fd, qint64 size, QByteArray &bytes)
-{
-    // One byte more than the file holds, so that the read that finds its end needs no more room.
-    bytes = QByteArray(qsizetype(size) + 1, Qt::Uninitialized);
-    qsizetype got = 0;
-    for (;;) {
-        if (got == bytes.size()) {
-            // It grew since: the system says by how much before any of it is read.
-            struct stat info = {};
-            if (::fstat(fd, &info) != 0)
-                return errno;
-            if (info.st_size > MaxFileSize || got > MaxFileSize)
-                return TooLarge;
-            bytes.resize(std::max(qsizetype(info.st_size), got) + 64 * 1024);
-        }
-        const ssize_t n = systemCalls().read(fd, bytes.data() + got, size_t(bytes.size() - got));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            return errno;
-        if (n == 0)
-            break;
-        got += n;
-    }
-    bytes.truncate(got);
-    return 0;
 }
 
 // A renamed or new file is only kept for sure once its folder's entry is on the disk.
@@ -372,7 +344,7 @@ Stamp stampInPlace(int folder, const QByteArray &name, const Stamp &written)
 
 // Writes, syncs and closes \a fd, which is closed afterwards whatever happens. \a written
 // receives the stamp of the file as written, taken while it is still ours.
-std::optional<Failure> finish(int fd, QStringView text, Failure::Action action, List list,
+std::optional<Failure> finish(int fd, const Pieces &text, Failure::Action action, List list,
                               Stamp &written)
 {
     if (const int error = writeList(fd, text)) {
@@ -410,6 +382,99 @@ int makeTemporary(int folder, const QByteArray &name, QByteArray &temp)
     return -1;
 }
 
+// A file's bytes in memory of their own, outside the heap: an allocation that fails is an
+// answer here, not the end of the program, and what is used up goes back to the system a page
+// at a time.
+class Bytes
+{
+public:
+    Bytes() = default;
+    Bytes(const Bytes &) = delete;
+    Bytes &operator=(const Bytes &) = delete;
+    ~Bytes() { unmap(); }
+
+    char *data() const { return m_data; }
+    qsizetype capacity() const { return qsizetype(m_mapped); }
+
+    // Room for \a size bytes, the first \a keep of them kept.
+    bool reserve(qsizetype size, qsizetype keep = 0)
+    {
+        const size_t length = pages(size_t(std::max(size, qsizetype(1))));
+        void *mapped =
+                ::mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (mapped == MAP_FAILED)
+            return false;
+#ifdef MADV_HUGEPAGE
+        // Hundreds of megabytes are faulted in and given back far faster in pages of 2 MB.
+        ::madvise(mapped, length, MADV_HUGEPAGE);
+#endif
+        if (keep > 0)
+            std::memcpy(mapped, m_data, size_t(keep));
+        unmap();
+        m_data = static_cast<char *>(mapped);
+        m_mapped = length;
+        return true;
+    }
+
+    // Gives back what lies before \a offset, 2 MB at a time.
+    void releaseBefore(qsizetype offset)
+    {
+        constexpr size_t Step = 2 * 1024 * 1024;
+        const size_t end = size_t(offset) / Step * Step;
+        if (end <= m_released)
+            return;
+        ::munmap(m_data + m_released, end - m_released);
+        m_released = end;
+    }
+
+private:
+    static size_t pages(size_t size)
+    {
+        static const auto page = size_t(::sysconf(_SC_PAGESIZE));
+        return (size + page - 1) / page * page;
+    }
+
+    void unmap()
+    {
+        if (m_data && m_released < m_mapped)
+            ::munmap(m_data + m_released, m_mapped - m_released);
+        m_data = nullptr;
+        m_mapped = m_released = 0;
+    }
+
+    char *m_data = nullptr;
+    size_t m_mapped = 0;
+    size_t m_released = 0;
+};
+
+// Reads to the end of the file, which may have grown since it was looked at. Returns 0, the
+// system's error, ReadPastLimit or ReadNoMemory.
+int readAll(int fd, Bytes &bytes, qsizetype &got)
+{
+    got = 0;
+    for (;;) {
+        if (got == bytes.capacity()) {
+            // It grew since: the system says by how much before any of it is read.
+            struct stat info = {};
+            if (::fstat(fd, &info) != 0)
+                return errno;
+            if (info.st_size > MaxFileSize || got > MaxFileSize)
+                return ReadPastLimit;
+            if (!bytes.reserve(std::max(qsizetype(info.st_size), got) + 64 * 1024, got))
+                return ReadNoMemory;
+        }
+        const ssize_t n =
+                systemCalls().read(fd, bytes.data() + got, size_t(bytes.capacity() - got));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return errno;
+        if (n == 0)
+            return 0;
+        got += n;
+    }
+}
+
 } // namespace
 
 SystemCalls &systemCalls()
@@ -444,7 +509,7 @@ QString path(List list)
 QByteArray fileBytes(QStringView text)
 {
     QByteArray bytes;
-    writeList(text, [&bytes](QByteArrayView piece) {
+    writeList(pieces(text), [&bytes](QByteArrayView piece) {
         bytes.append(piece);
         return true;
     });
@@ -458,6 +523,62 @@ QString listText(QByteArrayView bytes)
     QString text = decode(bytes);
     if (text.endsWith(u"\r\n"))
         text.chop(2);
+    return text;
+}
+
+struct ListText::Data
+{
+    Bytes bytes;
+    Decoder decoder;
+
+    // Decodes the text from its start; \a release gives the bytes back as they are decoded.
+    bool handOut(const Piece &piece, bool release)
+    {
+        decoder.rewind();
+        for (QStringView text = decoder.next(); !text.isEmpty(); text = decoder.next()) {
+            if (!piece(text))
+                return false;
+            if (release)
+                bytes.releaseBefore(decoder.consumed());
+        }
+        return true;
+    }
+};
+
+ListText::ListText() = default;
+ListText::ListText(ListText &&) noexcept = default;
+ListText &ListText::operator=(ListText &&) noexcept = default;
+ListText::~ListText() = default;
+
+qsizetype ListText::size() const
+{
+    return d ? d->decoder.size() : 0;
+}
+
+bool ListText::isAscii() const
+{
+    return !d || d->decoder.isAscii();
+}
+
+bool ListText::read(const Piece &piece)
+{
+    return !d || d->handOut(piece, false);
+}
+
+bool ListText::take(const Piece &piece)
+{
+    const std::unique_ptr<Data> data = std::move(d);
+    return !data || data->handOut(piece, true);
+}
+
+QString ListText::toString()
+{
+    QString text;
+    text.reserve(size());
+    read([&text](QStringView piece) {
+        text += piece;
+        return true;
+    });
     return text;
 }
 
@@ -478,6 +599,11 @@ Stamp stampOfOpen(int fd)
 }
 
 std::optional<Failure> save(List list, QStringView text, Stamp *written)
+{
+    return save(list, pieces(text), written);
+}
+
+std::optional<Failure> save(List list, const Pieces &text, Stamp *written)
 {
     using Problem = Failure::Problem;
     const auto failed = [list](Problem problem, int error = 0) {
@@ -569,10 +695,22 @@ Opened open(List list)
         return failed(Problem::TooLarge);
     // Before reading: a change made while reading shows as a change since.
     const Stamp stamp = stampOf(info);
-    QByteArray bytes;
-    if (const int error = readList(fd.get(), info.st_size, bytes))
-        return error == TooLarge ? failed(Problem::TooLarge) : failed(Problem::System, error);
-    return {listText(bytes), std::nullopt, stamp};
+    auto data = std::make_unique<ListText::Data>();
+    // One byte more than the file holds, so that the read that finds its end needs no room.
+    if (!data->bytes.reserve(qsizetype(info.st_size) + 1))
+        return failed(Problem::NoMemory);
+    qsizetype got = 0;
+    if (const int error = readAll(fd.get(), data->bytes, got)) {
+        if (error == ReadPastLimit)
+            return failed(Problem::TooLarge);
+        return error == ReadNoMemory ? failed(Problem::NoMemory) : failed(Problem::System, error);
+    }
+    data->decoder = Decoder(QByteArrayView(data->bytes.data(), got));
+    data->decoder.dropFinalLineEnd();
+    Opened opened;
+    opened.text.d = std::move(data);
+    opened.stamp = stamp;
+    return opened;
 }
 
 bool isMissing(List list)
@@ -613,7 +751,7 @@ Created create(List list, QStringView text)
     }
     // The file is ours from here: rather than leave half a list, a failure takes it away.
     Stamp stamp;
-    if (auto finished = finish(fd, text, Failure::Action::Create, list, stamp)) {
+    if (auto finished = finish(fd, pieces(text), Failure::Action::Create, list, stamp)) {
         ::unlinkat(folder, found.name.constData(), 0);
         return {false, finished, {}};
     }

@@ -3,9 +3,12 @@
 // The two list files: where they live, their format, and saving, opening and creating them.
 // Failures come back as values; telling the user is the window's business.
 
+#include "listcodec.h"
+
 #include <QString>
 #include <QStringView>
 
+#include <memory>
 #include <optional>
 #include <sys/types.h>
 
@@ -26,6 +29,7 @@ struct Failure
         NoFolder,     // no data folder can be named: HOME is not set
         NotAFile,     // something other than a regular file stands at the path; see kind
         TooLarge,     // larger than MaxFileSize
+        NoMemory,     // more than this program can hold now; reason may say how much
         PartWritten,  // the system took only part of the list and gave no reason
         Unconfirmed,  // written, but the system did not confirm the file is stored
         RelativeHome, // no data folder can be named: HOME is not an absolute path
@@ -73,13 +77,45 @@ Stamp stampOfOpen(int fd);
 // to neither root nor the owner of its folder is not followed. \a written, if given, receives
 // the stamp of the file just written, on success and with Unconfirmed, when it is in place.
 std::optional<Failure> save(List list, QStringView text, Stamp *written = nullptr);
+// The same for a list too large to copy: \a text is gone through twice.
+std::optional<Failure> save(List list, const Pieces &text, Stamp *written = nullptr);
+
+struct Opened;
+
+// A list file's text as read from the disk, decoded only as it is handed out: a huge list never
+// exists as one string beside the box that shows it, nor its bytes beside the whole text.
+class ListText
+{
+public:
+    ListText();
+    ListText(ListText &&) noexcept;
+    ListText &operator=(ListText &&) noexcept;
+    ~ListText();
+
+    // Characters in all.
+    qsizetype size() const;
+    // Whether every character is below U+0080.
+    bool isAscii() const;
+    // Hands out the text a piece at a time, as often as asked.
+    bool read(const Piece &piece);
+    // The same, once: the file's bytes are given back to the system as they are decoded, and the
+    // text is empty afterwards.
+    bool take(const Piece &piece);
+    QString toString();
+
+private:
+    friend Opened open(List list);
+    struct Data;
+    std::unique_ptr<Data> d;
+};
 
 struct Opened
 {
-    QString text;
+    ListText text;
     std::optional<Failure> failure;
     Stamp stamp; // of the file the text was read from
 };
+// Reads the file; its bytes stay in memory until the text is taken.
 Opened open(List list);
 
 // Whether the file is simply not there yet, in a folder that is usable or can be made.

@@ -52,24 +52,30 @@ QString appendedText(const QStringList &lines)
     return text;
 }
 
-qsizetype count(QStringView list)
+void Counter::add(QStringView piece)
 {
-    const auto isBreak = [](QChar c) { return c == u'\r' || c == u'\n'; };
-    qsizetype records = 0;
-    // Dashes are rare but in separators: look at the lines that hold one, from their first dash.
-    for (qsizetype at = list.indexOf(u'-'); at != -1;) {
-        if (at == 0 || isBreak(list[at - 1])) {
-            const QStringView line = list.sliced(at);
-            if (line.startsWith(Separator)
-                && (line.size() == Separator.size() || isBreak(line[Separator.size()])))
-                ++records;
+    for (qsizetype at = 0; at < piece.size();) {
+        const QChar c = piece[at];
+        if (c == u'\r' || c == u'\n') {
+            m_records += m_dashes == Separator.size();
+            m_dashes = 0;
+            ++at;
+        } else if (c == u'-' && m_dashes >= 0 && m_dashes < Separator.size()) {
+            ++m_dashes;
+            ++at;
+        } else {
+            // Dashes are rare but in separators: the rest of any other line is skipped unread.
+            m_dashes = -1;
+            at = piece.indexOf(u'\n', at);
+            if (at == -1)
+                break;
         }
-        const qsizetype next = list.indexOf(u'\n', at);
-        if (next == -1)
-            break;
-        at = list.indexOf(u'-', next);
     }
-    return records;
+}
+
+qsizetype Counter::records() const
+{
+    return m_records + (m_dashes == Separator.size());
 }
 
 } // namespace Records

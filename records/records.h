@@ -47,8 +47,17 @@ QStringList serverLines(const Server &entry);
 // after the last. The list's own text stays as it is, however it ends.
 QString appendedText(const QStringList &lines);
 
-// How many records a list holds: its lines that are a separator and nothing else. One pass over
-// the text, for lists of a million records.
-qsizetype count(QStringView list);
+// How many records a list holds: its lines that are a separator and nothing else. Takes the
+// list a piece at a time, in one pass, for lists of a million records that are never one string.
+class Counter
+{
+public:
+    void add(QStringView piece);
+    qsizetype records() const;
+
+private:
+    qsizetype m_records = 0;
+    qsizetype m_dashes = 0; // the line so far, if it is all dashes; -1 once it is not
+};
 
 } // namespace Records

@@ -38,6 +38,14 @@ Form::Form(QWidget &window, Messages &messages)
     , m_messages(messages)
 { }
 
+QPlainTextEdit *Form::list(const QString &name) const
+{
+    auto *edit = multiLine(control(name));
+    if (!edit || !isList(name))
+        qFatal("%s is not a list box", qPrintable(name));
+    return edit;
+}
+
 QWidget *Form::control(const QString &name) const
 {
     auto *found = m_window.findChild<QWidget *>(name);
@@ -91,6 +99,17 @@ void Form::appendText(const QString &name, QStringView text)
     end.beginEditBlock();
     end.insertText(text.toString());
     end.endEditBlock();
+}
+
+bool Form::readList(const QString &name, const ListDocument::Piece &piece) const
+{
+    return ListDocument::read(*list(name)->document(), piece);
+}
+
+void Form::setList(const QString &name, const ListDocument::Shape &shape,
+                   const ListDocument::Pieces &text, const ListDocument::Piece &held)
+{
+    ListDocument::setText(*list(name), shape, text, held);
 }
 
 bool Form::isModified(const QString &name) const

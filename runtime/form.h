@@ -4,11 +4,13 @@
 // option button, reached by the control's name afresh each time; messages; unloading.
 // Text crosses this boundary with CR LF line breaks, whatever the widgets keep inside.
 
+#include "listdocument.h"
 #include "messages.h"
 
 #include <QString>
 #include <QStringView>
 
+class QPlainTextEdit;
 class QWidget;
 
 class Form
@@ -23,6 +25,14 @@ public:
     QString setText(const QString &control, const QString &text);
     // Adds to the end of the text as one undo step, in time proportional to what is added.
     void appendText(const QString &control, QStringView text);
+
+    // A list's whole text, exactly as text() reads it, a piece at a time: lists run to hundreds
+    // of megabytes, and are never copied whole.
+    bool readList(const QString &control, const ListDocument::Piece &piece) const;
+    // Replaces a list's whole text with \a text, handed out once in pieces, in the shape
+    // ListDocument::shape() found for it; \a held is handed the text as readList() will read it.
+    void setList(const QString &control, const ListDocument::Shape &shape,
+                 const ListDocument::Pieces &text, const ListDocument::Piece &held);
 
     // Whether the text changed since setUnmodified(); a cheap first look before comparing texts.
     bool isModified(const QString &control) const;
@@ -43,6 +53,7 @@ public:
 
 private:
     QWidget *control(const QString &name) const;
+    QPlainTextEdit *list(const QString &name) const;
 
     QWidget &m_window;
     Messages &m_messages;

@@ -1,4 +1,5 @@
 #include "listfiles.h"
+#include "memorylimit.h"
 #include "windowfixture.h"
 
 #include <QClipboard>
@@ -38,6 +39,7 @@ private slots:
     void createWhenBothExist();
     void unusableFolder();
     void openWithMissingFiles();
+    void openRefusesListsMemoryCannotHold();
     void saveStopsAtFailingFriendsFile();
     void closeAsksOnlyAboutUnsavedChanges();
     void closeAnswers();
@@ -184,6 +186,16 @@ void TestListCommands::filesOpenAndSaveBackWithoutLoss_data()
         lines += i % 2 ? u"------ %1\r\n"_s.arg(i) : u"x------\r\n"_s;
     QTest::newRow("no records") << (lines + u"\r\n"_s).toLatin1() << lines
                                 << u"0 friends and 0 servers"_s;
+    // Text is read and set 64 KiB at a time: a CR LF, a "------" line and a lone CR at the edges.
+    QByteArray pieces = QByteArray("line\r\n").repeated(3 * 65536 / 6 + 2);
+    pieces.replace(65535, 2, "\r\n");
+    pieces.replace(131068, 8, "\n------\r");
+    pieces.replace(196607, 1, "\r");
+    QString list = QString::fromLatin1(pieces);
+    QTest::newRow("breaks across pieces")
+            << pieces + "\r\n"
+            << list.replace(u"\r\n"_s, u"\n"_s).replace(u'\r', u'\n').replace(u"\n"_s, u"\r\n"_s)
+            << u"1 friend and 1 server"_s;
 }
 
 void TestListCommands::filesOpenAndSaveBackWithoutLoss()
@@ -196,6 +208,13 @@ void TestListCommands::filesOpenAndSaveBackWithoutLoss()
     saved.replace("\r\n", "\n").replace('\r', '\n').replace("\n", "\r\n");
     if (!file.endsWith("\r\n"))
         saved += "\r\n";
+    // Each list opened over one of the other kind: one Open leaves nothing to the next.
+    const QByteArray other = file.contains("\xE2\x80\xA8") ? "a\r\nb"
+                                                           : "a\xE2\x80\xA8"
+                                                             "b";
+    write(path(List::Servers), other);
+    write(path(List::Friends), other);
+    w->trigger("mnuopen");
     write(path(List::Servers), file);
     write(path(List::Friends), file);
     auto *friends = w->find<QPlainTextEdit>("txtfriends");
@@ -365,6 +384,32 @@ void TestListCommands::openWithMissingFiles()
     const QString dangling = w->messages->shown.last().text;
     QVERIFY2(dangling.contains(u"link"_s) && !dangling.contains(u"Create Nesacary Items"_s),
              qPrintable(dangling));
+}
+
+void TestListCommands::openRefusesListsMemoryCannotHold()
+{
+    setList("txtserver", u"servers on screen"_s);
+    setList("txtfriends", u"friends on screen"_s);
+    write(path(List::Servers), "from file\r\n");
+    const QByteArray huge = QByteArray("------------------------------\r\n").repeated(800'000);
+    write(path(List::Friends), huge);
+    w->messages->answers << Choice::Replace << Choice::Replace;
+    {
+        // Reading the lists and holding them would take more than 64 MB.
+        const MemoryLimit limit(64 << 20);
+        w->trigger("mnuopen");
+    }
+    const QString refused = w->messages->shown.last().text;
+    QVERIFY2(refused.contains(u"memory"_s)
+                     && refused.contains(u"Neither list was opened; the lists on screen are "
+                                         "unchanged."_s),
+             qPrintable(refused));
+    QCOMPARE(w->list("txtserver"), u"servers on screen"_s);
+    QCOMPARE(w->list("txtfriends"), u"friends on screen"_s);
+    // With the memory back, the same files open.
+    w->trigger("mnuopen");
+    QCOMPARE(w->list("txtserver"), u"from file"_s);
+    QCOMPARE(w->list("txtfriends").size(), huge.size() - 2);
 }
 
 void TestListCommands::saveStopsAtFailingFriendsFile()

@@ -1,4 +1,5 @@
 #include "listfiles.h"
+#include "memorylimit.h"
 
 #include <QDir>
 #include <QFile>
@@ -468,7 +469,7 @@ void TestListFiles::saveThroughALinkKeepsTheLink()
     QCOMPARE(read(real), QByteArray("new\r\n"));
     QCOMPARE(QFile::permissions(real) & 0x0777, 0x0640);
     QCOMPARE(status(real), realBefore);
-    QCOMPARE(ListFiles::open(List::Servers).text, u"new"_s);
+    QCOMPARE(ListFiles::open(List::Servers).text.toString(), u"new"_s);
     QVERIFY(!ListFiles::create(List::Servers, u"Text1").written);
     QCOMPARE(QDir(m_home->filePath(u"elsewhere"_s)).entryList(QDir::Files | QDir::Hidden),
              QStringList{u"servers.txt"_s});
@@ -493,9 +494,9 @@ void TestListFiles::openReadsWhatSaveWrote()
 {
     for (const QString &text : {u"------\r\nName: x"_s, u"\r\n\r\n"_s, u"Ж\u00a0😀\0"_s}) {
         QVERIFY(!ListFiles::save(List::Friends, text));
-        const auto opened = ListFiles::open(List::Friends);
+        auto opened = ListFiles::open(List::Friends);
         QVERIFY(!opened.failure);
-        QCOMPARE(opened.text, text);
+        QCOMPARE(opened.text.toString(), text);
     }
 }
 
@@ -512,7 +513,7 @@ void TestListFiles::openMissingOrEmptyFile()
     write(ListFiles::path(List::Servers), {});
     opened = ListFiles::open(List::Servers);
     QVERIFY(!opened.failure);
-    QVERIFY(opened.text.isEmpty());
+    QCOMPARE(opened.text.size(), 0);
 }
 
 void TestListFiles::createWritesOnlyMissingFiles()
@@ -541,13 +542,21 @@ void TestListFiles::hugeRandomFileOpensAndSavesBack()
         byte = char(state >> 56);
     }
     write(ListFiles::path(List::Friends), bytes);
-    const auto opened = ListFiles::open(List::Friends);
+    auto opened = ListFiles::open(List::Friends);
     QVERIFY(!opened.failure);
-    QVERIFY(!ListFiles::save(List::Friends, opened.text));
+    const QString text = opened.text.toString();
+    QVERIFY(!ListFiles::save(List::Friends, text));
     // Not UTF-8, so it went out as the same single bytes, plus the list file's own line end.
     const QByteArray saved = read(ListFiles::path(List::Friends));
     QCOMPARE(saved.size(), bytes.size() + (bytes.endsWith("\r\n") ? 0 : 2));
-    QCOMPARE(ListFiles::open(List::Friends).text, opened.text);
+    QCOMPARE(ListFiles::open(List::Friends).text.toString(), text);
+    {
+        // No memory for its bytes: refused, never an end to the program.
+        const MemoryLimit limit(16 << 20);
+        const auto starved = ListFiles::open(List::Friends);
+        QVERIFY(starved.failure);
+        QCOMPARE(starved.failure->problem, Problem::NoMemory);
+    }
 
     // Beyond the limit, refused before it is read.
     QVERIFY(QFile::resize(ListFiles::path(List::Friends), ListFiles::MaxFileSize + 1));

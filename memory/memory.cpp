@@ -1,0 +1,113 @@
+#include "memory.h"
+
+#include <QByteArray>
+#include <QFile>
+
+#include <algorithm>
+#include <limits>
+#include <sys/mman.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+namespace Memory {
+
+namespace {
+
+constexpr qint64 Unknown = std::numeric_limits<qint64>::max();
+
+QByteArray contents(const char *path)
+{
+    QFile file(QString::fromLatin1(path));
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// The number after \a key on its line of a "key value" file, or nothing.
+std::optional<qint64> field(const QByteArray &text, QByteArrayView key)
+{
+    for (const QByteArray &line : text.split('\n')) {
+        if (!line.startsWith(key))
+            continue;
+        bool ok = false;
+        const qint64 value = line.mid(key.size()).trimmed().split(' ').first().toLongLong(&ok);
+        if (ok)
+            return value;
+    }
+    return std::nullopt;
+}
+
+std::optional<qint64> number(const char *path)
+{
+    bool ok = false;
+    const qint64 value = contents(path).trimmed().toLongLong(&ok);
+    return ok ? std::optional(value) : std::nullopt;
+}
+
+qint64 limitLeft(int resource, qint64 used)
+{
+    rlimit limit = {};
+    if (::getrlimit(resource, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY)
+        return Unknown;
+    return std::max(qint64(0), qint64(limit.rlim_cur) - used);
+}
+
+// Memory the system and the control group this process runs in can still give, page cache
+// that can be dropped included.
+qint64 availableLeft()
+{
+    qint64 left = Unknown;
+    if (const auto available = field(contents("/proc/meminfo"), "MemAvailable:"))
+        left = *available * 1024;
+    // A limit of the control group: version 2, else version 1.
+    struct Group
+    {
+        const char *limit, *usage, *stat, *cache;
+    };
+    for (const Group group : {Group{"/sys/fs/cgroup/memory.max", "/sys/fs/cgroup/memory.current",
+                                    "/sys/fs/cgroup/memory.stat", "inactive_file "},
+                              Group{"/sys/fs/cgroup/memory/memory.limit_in_bytes",
+                                    "/sys/fs/cgroup/memory/memory.usage_in_bytes",
+                                    "/sys/fs/cgroup/memory/memory.stat", "total_inactive_file "}}) {
+        const auto limit = number(group.limit);
+        const auto usage = number(group.usage);
+        if (!limit || !usage || *limit >= Unknown / 2)
+            continue;
+        const qint64 cache = field(contents(group.stat), group.cache).value_or(0);
+        left = std::min(left, std::max(qint64(0), *limit - *usage + cache));
+        break;
+    }
+    return left;
+}
+
+} // namespace
+
+qint64 grown(qint64 bytes)
+{
+    qint64 size = 4096;
+    while (size < bytes)
+        size *= 2;
+    return size;
+}
+
+std::optional<Shortfall> shortfall(const Need &need)
+{
+    const qint64 page = ::sysconf(_SC_PAGESIZE);
+    // Pages of the whole address space, and of the data the limit of RLIMIT_DATA counts.
+    const QList<QByteArray> statm = contents("/proc/self/statm").split(' ');
+    const qint64 size = statm.size() > 5 ? statm[0].toLongLong() * page : 0;
+    const qint64 data = statm.size() > 5 ? statm[5].toLongLong() * page : 0;
+    const qint64 addressLeft = std::min(limitLeft(RLIMIT_AS, size), limitLeft(RLIMIT_DATA, data));
+    if (need.addressSpace > addressLeft)
+        return Shortfall{need.addressSpace, addressLeft};
+    const qint64 memoryLeft = availableLeft();
+    if (need.resident > memoryLeft)
+        return Shortfall{need.resident, memoryLeft};
+    // Nothing is written to it, so nothing of it becomes resident.
+    void *probe = ::mmap(nullptr, size_t(std::max(need.addressSpace, page)), PROT_READ | PROT_WRITE,
+                         MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    if (probe == MAP_FAILED)
+        return Shortfall{need.addressSpace, std::min(addressLeft, memoryLeft)};
+    ::munmap(probe, size_t(std::max(need.addressSpace, page)));
+    return std::nullopt;
+}
+
+} // namespace Memory
