@@ -4,6 +4,7 @@
 #include "dialogmessages.h"
 #include "form.h"
 #include "lineeditaccessible.h"
+#include "listbox.h"
 #include "listtabs.h"
 #include "optionbutton.h"
 #include "optiongroup.h"
@@ -46,7 +47,7 @@ constexpr QRect twips(int left, int top, int width, int height)
 }
 
 constexpr QSize ClientSize = twips(0, 0, 6420, 9195).size();
-constexpr QRect ListBox = twips(120, 480, 2775, 2775);
+constexpr QRect ListGeometry = twips(120, 480, 2775, 2775);
 
 // The table leaves room for a font up to 14 pixels high: a label's text clears its frame's title
 // above and its field below, and a text box's frame holds the text's descenders.
@@ -152,16 +153,16 @@ void MainWindow::createHiddenBox(QWidget *client)
 void MainWindow::createListTabs(QWidget *client)
 {
     auto *tabs = place(new ListTabs(client), u"SSTab1"_s, twips(3240, 5520, 3015, 3495));
-    auto *friends = new TextBox;
+    auto *friends = new ListBox;
     friends->setObjectName(u"txtfriends"_s);
     friends->setAccessibleName(tr("Friends"));
-    tabs->addListTab(friends, tr("Friends"), ListBox);
-    auto *servers = new TextBox;
+    tabs->addListTab(friends, tr("Friends"), ListGeometry);
+    auto *servers = new ListBox;
     servers->setObjectName(u"txtserver"_s);
     servers->setAccessibleName(tr("Servers"));
-    tabs->addListTab(servers, tr("Servers"), ListBox);
+    tabs->addListTab(servers, tr("Servers"), ListGeometry);
     tabs->setCurrentIndex(0);
-    for (TextBox *list : {friends, servers})
+    for (ListBox *list : {friends, servers})
         connect(list, &QPlainTextEdit::modificationChanged, this, &MainWindow::markUnsavedLists);
 }
 
@@ -380,7 +381,7 @@ void MainWindow::fitToFont()
     }
     auto *tabs = findChild<ListTabs *>(u"SSTab1"_s);
     for (const QString &list : {u"txtfriends"_s, u"txtserver"_s})
-        tabs->setListGeometry(findChild<QWidget *>(list), scaled(ListBox, scale));
+        tabs->setListGeometry(findChild<QWidget *>(list), scaled(ListGeometry, scale));
 }
 
 void MainWindow::changeEvent(QEvent *event)
