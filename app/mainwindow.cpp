@@ -3,7 +3,6 @@
 #include "commands.h"
 #include "dialogmessages.h"
 #include "form.h"
-#include "lineeditaccessible.h"
 #include "listbox.h"
 #include "listtabs.h"
 #include "optionbutton.h"
@@ -114,8 +113,6 @@ MainWindow::MainWindow(std::unique_ptr<Messages> messages, QWidget *parent)
     , m_form(std::make_unique<Form>(*this, *m_messages))
     , m_commands(std::make_unique<Commands>(*m_form))
 {
-    // Before any field exists, so screen readers never meet Qt's own interface for them.
-    LineEditAccessible::install();
     setObjectName(u"Form1"_s);
     // The desktop's mark of unsaved changes stands for "[*]" while either list is modified.
     setWindowTitle(tr("Vonnerby") + u"[*]"_s);
