@@ -28,6 +28,12 @@ Commands::Commands(Form &form)
     : m_form(form)
 { }
 
+void Commands::takeStamps()
+{
+    m_serverStamp = ListFiles::stamp(ListFiles::List::Servers);
+    m_friendsStamp = ListFiles::stamp(ListFiles::List::Friends);
+}
+
 void Commands::addFriend()
 {
     Records::Friend entry;
