@@ -134,6 +134,7 @@ MainWindow::MainWindow(std::unique_ptr<Messages> messages, QWidget *parent)
     // Nothing moves or resizes: the window is exactly as large as its content.
     layout()->setSizeConstraint(QLayout::SetFixedSize);
     findChild<QWidget *>(u"txtname"_s)->setFocus();
+    m_commands->takeStamps();
 }
 
 MainWindow::~MainWindow() = default;
