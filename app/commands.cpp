@@ -28,6 +28,12 @@ Commands::Commands(Form &form)
     : m_form(form)
 { }
 
+void Commands::takeStamps()
+{
+    m_serverStamp = ListFiles::stamp(ListFiles::List::Servers);
+    m_friendsStamp = ListFiles::stamp(ListFiles::List::Friends);
+}
+
 void Commands::addFriend()
 {
     Records::Friend entry;
@@ -137,14 +143,9 @@ bool Commands::save()
 void Commands::create()
 {
     QString prompt = tr("This will create all the files you need to run this program.");
-#ifdef Q_OS_WIN
-    prompt += u' ' + tr("Make sure you have a c:/");
-#else
-    // There is no drive to check for: say where the files go instead.
-    if (const QString folder = ListFiles::folder(); !folder.isEmpty())
-        prompt +=
-                u' ' + tr("They are kept in the folder\n%1").arg(QDir::toNativeSeparators(folder));
-#endif
+    // There is no drive C to check for: say where the files go instead.
+    const QString folder = QDir::toNativeSeparators(ListFiles::folder());
+    prompt += u' ' + tr("They are kept in the folder\n%1").arg(folder);
     m_form.showInformation(prompt, tr("Setting Up"));
     bool written = false;
     bool confirmed = true;

@@ -21,6 +21,9 @@ class Commands
 
 public:
     explicit Commands(Form &form);
+    // Notes the list files as they are on disk, so that Save can tell a change from outside;
+    // the window does this as it starts.
+    void takeStamps();
 
     void addFriend();
     void addServer();
@@ -88,7 +91,7 @@ private:
     Fingerprint m_savedServers = Fingerprinter().result();
     Fingerprint m_savedFriends = Fingerprinter().result();
     // The list files as this window last opened, saved or created them, or found them at start.
-    ListFiles::Stamp m_serverStamp = ListFiles::stamp(ListFiles::List::Servers);
-    ListFiles::Stamp m_friendsStamp = ListFiles::stamp(ListFiles::List::Friends);
+    ListFiles::Stamp m_serverStamp;
+    ListFiles::Stamp m_friendsStamp;
     Recovery::Keeper *m_keeper = nullptr;
 };

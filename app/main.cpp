@@ -1,3 +1,4 @@
+#include "lineeditaccessible.h"
 #include "mainwindow.h"
 
 #include <QApplication>
@@ -104,6 +105,8 @@ int main(int argc, char *argv[])
     if (const std::optional<int> status = refuseWhatQtLeft())
         return *status;
     QApplication::setDesktopFileName(QStringLiteral(VONNERBY_APP_ID));
+    // Before any window, so that screen readers never meet Qt's own interface for a field.
+    LineEditAccessible::install();
 
     MainWindow window;
     window.show();

@@ -3,7 +3,7 @@
 #include "commands.h"
 #include "dialogmessages.h"
 #include "form.h"
-#include "lineeditaccessible.h"
+#include "listbox.h"
 #include "listtabs.h"
 #include "optionbutton.h"
 #include "optiongroup.h"
@@ -46,7 +46,7 @@ constexpr QRect twips(int left, int top, int width, int height)
 }
 
 constexpr QSize ClientSize = twips(0, 0, 6420, 9195).size();
-constexpr QRect ListBox = twips(120, 480, 2775, 2775);
+constexpr QRect ListGeometry = twips(120, 480, 2775, 2775);
 
 // The table leaves room for a font up to 14 pixels high: a label's text clears its frame's title
 // above and its field below, and a text box's frame holds the text's descenders.
@@ -113,8 +113,6 @@ MainWindow::MainWindow(std::unique_ptr<Messages> messages, QWidget *parent)
     , m_form(std::make_unique<Form>(*this, *m_messages))
     , m_commands(std::make_unique<Commands>(*m_form))
 {
-    // Before any field exists, so screen readers never meet Qt's own interface for them.
-    LineEditAccessible::install();
     setObjectName(u"Form1"_s);
     // The desktop's mark of unsaved changes stands for "[*]" while either list is modified.
     setWindowTitle(tr("Vonnerby") + u"[*]"_s);
@@ -136,6 +134,7 @@ MainWindow::MainWindow(std::unique_ptr<Messages> messages, QWidget *parent)
     // Nothing moves or resizes: the window is exactly as large as its content.
     layout()->setSizeConstraint(QLayout::SetFixedSize);
     findChild<QWidget *>(u"txtname"_s)->setFocus();
+    m_commands->takeStamps();
 }
 
 MainWindow::~MainWindow() = default;
@@ -152,16 +151,16 @@ void MainWindow::createHiddenBox(QWidget *client)
 void MainWindow::createListTabs(QWidget *client)
 {
     auto *tabs = place(new ListTabs(client), u"SSTab1"_s, twips(3240, 5520, 3015, 3495));
-    auto *friends = new TextBox;
+    auto *friends = new ListBox;
     friends->setObjectName(u"txtfriends"_s);
     friends->setAccessibleName(tr("Friends"));
-    tabs->addListTab(friends, tr("Friends"), ListBox);
-    auto *servers = new TextBox;
+    tabs->addListTab(friends, tr("Friends"), ListGeometry);
+    auto *servers = new ListBox;
     servers->setObjectName(u"txtserver"_s);
     servers->setAccessibleName(tr("Servers"));
-    tabs->addListTab(servers, tr("Servers"), ListBox);
+    tabs->addListTab(servers, tr("Servers"), ListGeometry);
     tabs->setCurrentIndex(0);
-    for (TextBox *list : {friends, servers})
+    for (ListBox *list : {friends, servers})
         connect(list, &QPlainTextEdit::modificationChanged, this, &MainWindow::markUnsavedLists);
 }
 
@@ -380,7 +379,7 @@ void MainWindow::fitToFont()
     }
     auto *tabs = findChild<ListTabs *>(u"SSTab1"_s);
     for (const QString &list : {u"txtfriends"_s, u"txtserver"_s})
-        tabs->setListGeometry(findChild<QWidget *>(list), scaled(ListBox, scale));
+        tabs->setListGeometry(findChild<QWidget *>(list), scaled(ListGeometry, scale));
 }
 
 void MainWindow::changeEvent(QEvent *event)

@@ -2,7 +2,7 @@
 
 #include "commands.h"
 #include "form.h"
-#include "listdocument.h"
+#include "listbox.h"
 
 #include <QAbstractButton>
 #include <QLineEdit>
@@ -18,10 +18,8 @@ RecoveryLink::RecoveryLink(QWidget &window, Form &form)
     : m_window(window)
     , m_form(form)
 {
-    m_documents[size_t(List::Servers)] =
-            window.findChild<QPlainTextEdit *>(u"txtserver"_s)->document();
-    m_documents[size_t(List::Friends)] =
-            window.findChild<QPlainTextEdit *>(u"txtfriends"_s)->document();
+    m_documents[size_t(List::Servers)] = window.findChild<ListBox *>(u"txtserver"_s)->list();
+    m_documents[size_t(List::Friends)] = window.findChild<ListBox *>(u"txtfriends"_s)->list();
 }
 
 void RecoveryLink::connectTo(Recovery::Keeper &keeper)
@@ -64,7 +62,7 @@ QString RecoveryLink::text(List list, qsizetype from, qsizetype count) const
 
 bool RecoveryLink::separatorsAreBreaks(List list) const
 {
-    return ListDocument::separatorsAreBreaks(*m_documents[size_t(list)]);
+    return m_documents[size_t(list)]->separatorsAreBreaks();
 }
 
 bool RecoveryLink::isModified(List list) const

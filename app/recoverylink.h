@@ -7,7 +7,7 @@
 #include <array>
 
 class Form;
-class QTextDocument;
+class ListDocument;
 class QWidget;
 
 // The window as the recovery keeper sees it: the two lists' documents and the entry fields.
@@ -28,5 +28,5 @@ public:
 private:
     QWidget &m_window;
     Form &m_form;
-    std::array<QTextDocument *, 2> m_documents = {}; // by ListFiles::List
+    std::array<ListDocument *, 2> m_documents = {}; // by ListFiles::List
 };

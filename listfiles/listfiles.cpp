@@ -493,12 +493,8 @@ SystemCalls &systemCalls()
 
 QString folder()
 {
-#ifdef Q_OS_WIN
-    return u"C:/"_s;
-#else
     // Named even when it cannot be found, so that the message can say which folder is meant.
     return dataHome().value_or(u"$HOME/.local/share"_s) + u"/vonnerby"_s;
-#endif
 }
 
 QString path(List list)

@@ -1,6 +1,6 @@
 #include "form.h"
 
-#include "listdocument.h"
+#include "listbox.h"
 
 #include <QAbstractButton>
 #include <QButtonGroup>
@@ -11,12 +11,6 @@
 #include <QWidget>
 
 namespace {
-
-// The two lists run to a million lines; their documents are built for that.
-bool isList(const QString &name)
-{
-    return name == u"txtfriends" || name == u"txtserver";
-}
 
 QPlainTextEdit *multiLine(QWidget *control)
 {
@@ -38,12 +32,12 @@ Form::Form(QWidget &window, Messages &messages)
     , m_messages(messages)
 { }
 
-QPlainTextEdit *Form::list(const QString &name) const
+ListBox *Form::list(const QString &name) const
 {
-    auto *edit = multiLine(control(name));
-    if (!edit || !isList(name))
+    auto *box = qobject_cast<ListBox *>(control(name));
+    if (!box)
         qFatal("%s is not a list box", qPrintable(name));
-    return edit;
+    return box;
 }
 
 QWidget *Form::control(const QString &name) const
@@ -59,11 +53,10 @@ QString Form::text(const QString &name) const
 {
     QWidget *box = control(name);
     // toPlainText() would turn no-break spaces into spaces: read the document's own characters.
-    if (auto *edit = multiLine(box)) {
-        if (isList(name))
-            return ListDocument::text(*edit->document());
+    if (auto *list = qobject_cast<ListBox *>(box))
+        return list->list()->text();
+    if (auto *edit = multiLine(box))
         return ListDocument::crlfText(edit->document()->toRawText(), false);
-    }
     if (auto *line = qobject_cast<QLineEdit *>(box))
         return line->text();
     qFatal("%s is not a text box", qPrintable(name));
@@ -73,8 +66,8 @@ QString Form::setText(const QString &name, const QString &text)
 {
     QWidget *box = control(name);
     // A document reads CR LF, as any other line break, as a paragraph break.
-    if (auto *edit = multiLine(box); edit && isList(name))
-        return ListDocument::setText(*edit, text);
+    if (auto *list = qobject_cast<ListBox *>(box))
+        return list->setList(text);
     if (auto *edit = multiLine(box))
         edit->setPlainText(text);
     else if (auto *line = qobject_cast<QLineEdit *>(box))
@@ -86,13 +79,14 @@ QString Form::setText(const QString &name, const QString &text)
 
 void Form::appendText(const QString &name, QStringView text)
 {
-    auto *edit = multiLine(control(name));
-    if (!edit)
-        qFatal("%s is not a multi-line text box", qPrintable(name));
-    if (isList(name)) {
-        ListDocument::append(*edit->document(), text);
+    QWidget *box = control(name);
+    if (auto *list = qobject_cast<ListBox *>(box)) {
+        list->list()->append(text);
         return;
     }
+    auto *edit = multiLine(box);
+    if (!edit)
+        qFatal("%s is not a multi-line text box", qPrintable(name));
     // A cursor of our own: the user's cursor, selection and scroll position stay where they are.
     QTextCursor end(edit->document());
     end.movePosition(QTextCursor::End);
@@ -103,13 +97,13 @@ void Form::appendText(const QString &name, QStringView text)
 
 bool Form::readList(const QString &name, const ListDocument::Piece &piece) const
 {
-    return ListDocument::read(*list(name)->document(), piece);
+    return list(name)->list()->read(piece);
 }
 
 void Form::setList(const QString &name, const ListDocument::Shape &shape,
                    const ListDocument::Pieces &text, const ListDocument::Piece &held)
 {
-    ListDocument::setText(*list(name), shape, text, held);
+    list(name)->setList(shape, text, held);
 }
 
 bool Form::isModified(const QString &name) const

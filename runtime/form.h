@@ -10,7 +10,7 @@
 #include <QString>
 #include <QStringView>
 
-class QPlainTextEdit;
+class ListBox;
 class QWidget;
 
 class Form
@@ -53,7 +53,7 @@ public:
 
 private:
     QWidget *control(const QString &name) const;
-    QPlainTextEdit *list(const QString &name) const;
+    ListBox *list(const QString &name) const;
 
     QWidget &m_window;
     Messages &m_messages;

@@ -14,7 +14,9 @@ trap '[ -n "$app_pid" ] && kill "$app_pid"; [ -n "$xvfb_pid" ] && kill "$xvfb_pi
 Xvfb -displayfd 3 -screen 0 800x800x24 -nolisten tcp 3>"$work/display" 2>/dev/null &
 xvfb_pid=$!
 for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
-export DISPLAY=":$(cat "$work/display")" XDG_DATA_HOME="$work/data" QT_QPA_PLATFORM=xcb
+# Its lists and the work it keeps aside stay in the scratch folder, never in the user's own.
+export DISPLAY=":$(cat "$work/display")" XDG_DATA_HOME="$work/data" XDG_STATE_HOME="$work/state" \
+    QT_QPA_PLATFORM=xcb
 build/default/app/vonnerby &
 app_pid=$!
 window=$(timeout 20 xdotool search --sync --onlyvisible --name '^Vonnerby$' | head -n 1)

@@ -1,3 +1,4 @@
+#include "files.h"
 #include "listfiles.h"
 #include "memorylimit.h"
 #include "windowfixture.h"
@@ -19,6 +20,7 @@
 using namespace Qt::Literals::StringLiterals;
 using Kind = RecordingMessages::Kind;
 using ListFiles::List;
+using TestFiles::read, TestFiles::write;
 
 class TestListCommands : public QObject
 {
@@ -50,8 +52,6 @@ private slots:
 
 private:
     QString path(List list) const { return ListFiles::path(list); }
-    static QByteArray read(const QString &path);
-    static void write(const QString &path, const QByteArray &bytes);
     void setList(const char *box, const QString &text) const;
     static void changeOutside(const QString &path, const QString &how);
 
@@ -74,20 +74,6 @@ void TestListCommands::cleanup()
     // Nothing may be left to ask about when the fixture goes.
     w->window->setAttribute(Qt::WA_DontShowOnScreen);
     w.reset();
-}
-
-QByteArray TestListCommands::read(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(missing)");
-}
-
-void TestListCommands::write(const QString &path, const QByteArray &bytes)
-{
-    QDir().mkpath(QFileInfo(path).path());
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(bytes);
 }
 
 void TestListCommands::setList(const char *box, const QString &text) const
@@ -327,8 +313,7 @@ void TestListCommands::createWhenBothExist()
 
 void TestListCommands::unusableFolder()
 {
-    write(m_home->filePath(u"file"_s), "x");
-    qputenv("XDG_DATA_HOME", m_home->filePath(u"file"_s).toLocal8Bit());
+    TestFiles::blockDataFolder(*m_home);
     setList("txtfriends", u"precious"_s);
 
     w->trigger("mnusave");
@@ -486,8 +471,7 @@ void TestListCommands::closeAnswers()
     QVERIFY(w->window->isVisible());
 
     // Save that fails keeps the window open.
-    write(m_home->filePath(u"file"_s), "x");
-    qputenv("XDG_DATA_HOME", m_home->filePath(u"file"_s).toLocal8Bit());
+    TestFiles::blockDataFolder(*m_home);
     w->messages->answers << Choice::Save;
     QVERIFY(!w->window->close());
     QCOMPARE(w->messages->shown.last().kind, Kind::Error);
@@ -543,10 +527,7 @@ void TestListCommands::changeOutside(const QString &path, const QString &how)
     } else if (how == u"deleted") {
         QVERIFY(QFile::remove(path));
     } else if (how == u"rewritten" || how == u"time put back") {
-        QFile file(path);
-        QVERIFY(file.open(QIODevice::ReadWrite));
-        file.write(sameSize);
-        file.close();
+        write(path, sameSize);
         timespec modified = before.st_mtim;
         modified.tv_nsec ^= how == u"rewritten" ? 1 : 0; // stays a valid count of nanoseconds
         setTime(name, modified);
@@ -755,8 +736,7 @@ void TestListCommands::titleMarksUnsavedLists()
 
     // A Save that fails leaves the mark.
     w->click("cmd1");
-    write(m_home->filePath(u"file"_s), "x");
-    qputenv("XDG_DATA_HOME", m_home->filePath(u"file"_s).toLocal8Bit());
+    TestFiles::blockDataFolder(*m_home);
     w->trigger("mnusave");
     QCOMPARE(title(), u"Vonnerby*"_s);
     w->messages->answers << Choice::Discard;

@@ -1,3 +1,4 @@
+#include "files.h"
 #include "listfiles.h"
 #include "memorylimit.h"
 
@@ -16,6 +17,7 @@
 
 using namespace Qt::Literals::StringLiterals;
 using ListFiles::List;
+using TestFiles::read, TestFiles::write;
 using Problem = ListFiles::Failure::Problem;
 using Kind = ListFiles::Failure::Kind;
 
@@ -124,8 +126,6 @@ private slots:
     void hugeRandomFileOpensAndSavesBack();
 
 private:
-    static QByteArray read(const QString &path);
-    static void write(const QString &path, const QByteArray &bytes);
     void setFolderVariables(const QByteArray &xdg, const QByteArray &home) const;
     std::unique_ptr<QTemporaryDir> m_home;
     QByteArray m_realHome = qgetenv("HOME");
@@ -158,22 +158,6 @@ void TestListFiles::setFolderVariables(const QByteArray &xdg, const QByteArray &
         else
             qputenv(name, QByteArray(value).replace('@', here));
     }
-}
-
-QByteArray TestListFiles::read(const QString &path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return "(missing)";
-    return file.size() > ListFiles::MaxFileSize ? QByteArray("(too large)") : file.readAll();
-}
-
-void TestListFiles::write(const QString &path, const QByteArray &bytes)
-{
-    QDir().mkpath(QFileInfo(path).path());
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(bytes);
 }
 
 void TestListFiles::filesLiveInTheUsersDataFolder_data()

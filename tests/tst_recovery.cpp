@@ -1,4 +1,5 @@
 #include "copies.h"
+#include "files.h"
 #include "listfiles.h"
 #include "windowfixture.h"
 
@@ -134,8 +135,7 @@ void TestRecovery::copiesReadBack()
         QTest::qWait(1500);
         first = shown(*w);
         copy = QDir(root).entryInfoList({u"copy-*"_s}, QDir::Dirs).value(0).filePath();
-        QFile state(copy + u"/state"_s);
-        firstState = (state.open(QIODevice::ReadOnly), state.readAll());
+        firstState = TestFiles::read(copy + u"/state"_s);
         w->typeAtEnd("txtfriends", u" and more"_s);
         w->type("txtpass", u"!"_s);
         second = shown(*w);
@@ -145,9 +145,7 @@ void TestRecovery::copiesReadBack()
     if (file == u"friends")
         path = QDir(copy).entryInfoList({u"friends-*.journal"_s}).value(0).filePath();
     const QStringList how = damage.split(u' ');
-    QFile target(path);
-    QByteArray bytes = (target.open(QIODevice::ReadOnly), target.readAll());
-    target.close();
+    QByteArray bytes = TestFiles::read(path);
     if (how[0] == u"cut")
         bytes.chop(how[1].toInt());
     else if (how[0] == u"zeros")
@@ -165,9 +163,7 @@ void TestRecovery::copiesReadBack()
         if (how[0] == u"fifo")
             QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
     } else if (!damage.isEmpty()) {
-        QVERIFY(target.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        target.write(bytes);
-        target.close();
+        TestFiles::write(path, bytes);
     }
 
     std::optional<Recovery::Copy> found = Recovery::takeStaleCopy();

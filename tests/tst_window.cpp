@@ -1,3 +1,4 @@
+#include "lineeditaccessible.h"
 #include "windowfixture.h"
 
 #include <QAccessible>
@@ -24,6 +25,7 @@ class TestWindow : public QObject
     Q_OBJECT
 
 private slots:
+    void initTestCase();
     void init();
     void cleanup();
 
@@ -48,6 +50,12 @@ private slots:
 private:
     std::unique_ptr<WindowFixture> w;
 };
+
+void TestWindow::initTestCase()
+{
+    // As the program does, before any window exists.
+    LineEditAccessible::install();
+}
 
 void TestWindow::init()
 {

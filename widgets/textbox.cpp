@@ -8,16 +8,20 @@
 using namespace Qt::Literals::StringLiterals;
 
 TextBox::TextBox(QWidget *parent)
+    : TextBox(new QTextDocument, parent)
+{ }
+
+TextBox::TextBox(QTextDocument *text, QWidget *parent)
     : QPlainTextEdit(parent)
 {
     // Scripts that need shaping still get it; for the rest, such as the Latin of most lists,
     // skipping it makes laying a block out after a keystroke two to three times cheaper, at
     // the cost of kerning.
-    QFont plain = font();
-    plain.setStyleStrategy(QFont::PreferNoShaping);
-    setFont(plain);
-    // The same document Qt makes for itself, with the line layout of our own.
-    auto *text = new QTextDocument(this);
+    QFont unshaped = font();
+    unshaped.setStyleStrategy(QFont::PreferNoShaping);
+    setFont(unshaped);
+    // A document as Qt makes for itself, with the line layout of our own.
+    text->setParent(this);
     auto *layout = new TextBoxLayout(text);
     layout->setPaintDevice(viewport());
     text->setDocumentLayout(layout);

@@ -6,9 +6,11 @@
 #include <QTextLayout>
 
 #include <QList>
+#include <QScopedValueRollback>
 
 TextBoxLayout::TextBoxLayout(QTextDocument *document)
     : QPlainTextDocumentLayout(document)
+    , m_boxOption(document->defaultTextOption())
 {
     connect(this, &QAbstractTextDocumentLayout::documentSizeChanged, this,
             [this] { m_reportedLines = this->document()->lineCount(); });
@@ -29,6 +31,20 @@ bool TextBoxLayout::hasLongRun(const QString &text)
 }
 
 namespace {
+
+// What a block's text asks of its layout, kept in the block's user state from the first layout
+// after the text changed until the next change; the boxes have no highlighter to want it.
+enum Traits : int {
+    Undecided = -1,
+    HasLongRun = 0x1,
+    RightToLeft = 0x2,
+};
+
+int traitsOf(const QString &text)
+{
+    return (TextBoxLayout::hasLongRun(text) ? HasLongRun : 0)
+            | (text.isRightToLeft() ? RightToLeft : 0);
+}
 
 // Control characters, NUL above all, are in no font: Qt looks for each one through every
 // fallback font the system has. In a large block they are laid out with the box's font alone.
@@ -55,58 +71,60 @@ QList<QTextLayout::FormatRange> controlRuns(const QString &text)
 
 } // namespace
 
+TextBoxLayout::BlockOption TextBoxLayout::optionFor(const QTextBlock &block,
+                                                    const QString &text) const
+{
+    QTextBlock decided = block;
+    if (decided.userState() == Undecided)
+        decided.setUserState(traitsOf(text));
+    const int traits = decided.userState();
+    BlockOption chosen{m_boxOption, false};
+    if (m_boxOption.wrapMode() == QTextOption::WrapAtWordBoundaryOrAnywhere
+        && (traits & HasLongRun)) {
+        chosen.option.setWrapMode(QTextOption::WrapAnywhere);
+        chosen.large = true;
+    }
+    chosen.large = chosen.large || text.size() > KeptGlyphs;
+    // Qt works out a block's direction again for every cursor position it measures, from the
+    // start of the text to its first letter: once per layout is enough.
+    if (chosen.large && m_boxOption.textDirection() == Qt::LayoutDirectionAuto)
+        chosen.option.setTextDirection(traits & RightToLeft ? Qt::RightToLeft : Qt::LeftToRight);
+    return chosen;
+}
+
 template<typename Work>
 void TextBoxLayout::layOut(const QTextBlock &block, Work work, bool edited) const
 {
-    QTextDocument *doc = document();
-    const QTextOption current = doc->defaultTextOption();
-    const QTextOption::WrapMode wanted = m_depth > 0 ? m_wanted : current.wrapMode();
-    const Qt::LayoutDirection wantedDirection =
-            m_depth > 0 ? m_wantedDirection : current.textDirection();
-    const QString text = block.isValid() ? block.text() : QString();
-    const bool longRun = wanted == QTextOption::WrapAtWordBoundaryOrAnywhere && hasLongRun(text);
-    const bool large = longRun || text.size() > KeptGlyphs;
-    QTextOption option = current;
-    option.setWrapMode(longRun ? QTextOption::WrapAnywhere : wanted);
-    // Qt works out a block's direction again for every cursor position it measures, from the
-    // start of the text to its first letter: once per layout is enough.
-    option.setTextDirection(large && wantedDirection == Qt::LayoutDirectionAuto
-                                    ? (text.isRightToLeft() ? Qt::RightToLeft : Qt::LeftToRight)
-                                    : wantedDirection);
-    if (block.isValid()) {
-        // Qt shapes a block again for every cursor it draws or measures, and for every blink,
-        // unless the block keeps its glyphs; a large one keeps them, so a keystroke costs one
-        // layout, and so does the block being typed in, which each keystroke's repaint draws.
-        QTextLayout *layout = block.layout();
-        layout->setCacheEnabled(large || edited);
-        const QList<QTextLayout::FormatRange> controls =
-                large ? controlRuns(text) : QList<QTextLayout::FormatRange>();
-        if (layout->formats() != controls)
-            layout->setFormats(controls);
-    }
-    if (option.wrapMode() == current.wrapMode()
-        && option.textDirection() == current.textDirection()) {
+    if (!block.isValid()) {
         work();
         return;
     }
-    // Qt lays a block out with the document's option; switch it for this block only. Setting it
-    // reports the whole document as changed, which the switch leaves alone.
+    const QString text = block.text();
+    const BlockOption chosen = optionFor(block, text);
+    // Qt shapes a block again for every cursor it draws or measures, and for every blink, unless
+    // the block keeps its glyphs; a large one keeps them, so a keystroke costs one layout, and so
+    // does the block being typed in, which each keystroke's repaint draws.
+    QTextLayout *layout = block.layout();
+    layout->setCacheEnabled(chosen.large || edited);
+    const QList<QTextLayout::FormatRange> controls =
+            chosen.large ? controlRuns(text) : QList<QTextLayout::FormatRange>();
+    if (layout->formats() != controls)
+        layout->setFormats(controls);
+
+    QTextDocument *doc = document();
+    const QTextOption before = doc->defaultTextOption();
+    if (chosen.option.wrapMode() == before.wrapMode()
+        && chosen.option.textDirection() == before.textDirection()) {
+        work();
+        return;
+    }
     const auto setOption = [this, doc](const QTextOption &to) {
-        m_switching = true;
+        const QScopedValueRollback<bool> own(m_settingOption, true);
         doc->setDefaultTextOption(to);
-        m_switching = false;
     };
-    const QTextOption::WrapMode savedWanted = m_wanted;
-    const Qt::LayoutDirection savedDirection = m_wantedDirection;
-    m_wanted = wanted;
-    m_wantedDirection = wantedDirection;
-    ++m_depth;
-    setOption(option);
+    setOption(chosen.option);
     work();
-    setOption(current);
-    --m_depth;
-    m_wanted = savedWanted;
-    m_wantedDirection = savedDirection;
+    setOption(before);
 }
 
 QRectF TextBoxLayout::blockBoundingRect(const QTextBlock &block) const
@@ -122,12 +140,20 @@ QRectF TextBoxLayout::blockBoundingRect(const QTextBlock &block) const
 
 void TextBoxLayout::documentChanged(int from, int charsRemoved, int charsAdded)
 {
-    if (m_switching)
+    QTextDocument *doc = document();
+    if (m_settingOption)
         return;
-    // A change within one block lays that block out at once; a wider one only clears layouts.
-    const QTextDocument *doc = document();
-    const QTextBlock first = doc->findBlock(from);
+    // Whatever else changed, the option in force is the box's now.
+    m_boxOption = doc->defaultTextOption();
+    // The blocks the change touched ask afresh what their layout needs.
+    QTextBlock first = doc->findBlock(from);
     const QTextBlock last = doc->findBlock(qMax(0, from + charsRemoved + charsAdded - 1));
+    for (QTextBlock block = first; block.isValid(); block = block.next()) {
+        block.setUserState(Undecided);
+        if (block == last)
+            break;
+    }
+    // A change within one block lays that block out at once; a wider one only clears layouts.
     if (first != last) {
         QPlainTextDocumentLayout::documentChanged(from, charsRemoved, charsAdded);
     } else {

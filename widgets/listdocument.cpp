@@ -1,10 +1,8 @@
 #include "listdocument.h"
 
-#include <QPlainTextEdit>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
-#include <QVariant>
 
 #include <algorithm>
 #include <vector>
@@ -14,8 +12,8 @@
 
 namespace {
 
-using ListDocument::Piece;
-using ListDocument::Pieces;
+using Piece = ListDocument::Piece;
+using Pieces = ListDocument::Pieces;
 
 constexpr char16_t LineSeparator = QChar::LineSeparator;
 constexpr char16_t ParagraphSeparator = QChar::ParagraphSeparator;
@@ -40,9 +38,6 @@ constexpr int MaxCountedBlock = 64 * 1024;
 constexpr qsizetype ChunkSize = 64 * 1024;
 // Besides the text and the blocks: the laid-out blocks on screen and the pieces on their way.
 constexpr qint64 DocumentSlack = 16 * 1024 * 1024;
-// Whether a line separator in the document stands for a line break of the list. It does not in
-// a list that came with line separators of its own.
-const char *const SeparatorsAreBreaks = "vonnerbyLineSeparatorsAreBreaks";
 
 bool isDocumentBreak(char16_t c)
 {
@@ -62,17 +57,17 @@ Pieces piecesOf(const QString &text)
 
 // Turns a list's text into a document's. In blocks mode a "------" line starts a new block once
 // the block holds the least lines of a block, a line past the most always does, and any other
-// line break becomes a line separator; in plain mode every line is a block of its own. The text
+// line break becomes a line separator; line by line, every line is a block of its own. The text
 // goes in a chunk at a time, each block getting its number of lines as it is finished, so that the
 // scroll bar is right before anything is laid out. Without a cursor it only counts.
 class Writer
 {
 public:
     // \a held, if given, is handed the text as the document will read it back.
-    Writer(QTextCursor *cursor, bool plain, BlockLines bounds, int linesInBlock,
+    Writer(QTextCursor *cursor, bool lineByLine, BlockLines bounds, int linesInBlock,
            const Piece *held = nullptr)
         : m_cursor(cursor)
-        , m_plain(plain)
+        , m_lineByLine(lineByLine)
         , m_bounds(bounds)
         , m_lines(linesInBlock)
         , m_held(held)
@@ -122,7 +117,7 @@ private:
             return true;
         if (c == u'\r' || c == u'\n')
             return false;
-        return !isDocumentBreak(c) || (m_plain && c == LineSeparator);
+        return !isDocumentBreak(c) || (m_lineByLine && c == LineSeparator);
     }
 
     // Copies the run of plain characters at \a p (above CR, below U+2000), several at a time.
@@ -209,7 +204,7 @@ private:
                 p += 2; // CR LF reads back as it is
             else
                 p = otherBreak(p, end);
-            if (m_plain) {
+            if (m_lineByLine) {
                 out = startBlock<Store>(out, lines);
             } else {
                 pending = true;
@@ -292,7 +287,7 @@ private:
     }
 
     QTextCursor *const m_cursor;
-    const bool m_plain;
+    const bool m_lineByLine;
     const BlockLines m_bounds;
     int m_lines;
     const Piece *const m_held;
@@ -316,15 +311,11 @@ private:
 
 } // namespace
 
-namespace ListDocument {
+ListDocument::ListDocument(QObject *parent)
+    : QTextDocument(parent)
+{ }
 
-bool separatorsAreBreaks(const QTextDocument &document)
-{
-    const QVariant value = document.property(SeparatorsAreBreaks);
-    return !value.isValid() || value.toBool();
-}
-
-Memory::Need Shape::need() const
+Memory::Need ListDocument::Shape::need() const
 {
     // One array holds the text, and one more character for each block; each block is a node of
     // its own, and its text and its end two more. All three grow by doubling.
@@ -335,20 +326,20 @@ Memory::Need Shape::need() const
             text + nodes + fragments + DocumentSlack};
 }
 
-Memory::Need need(qsizetype chars)
+Memory::Need ListDocument::need(qsizetype chars)
 {
     // Two bytes a character, before it is known how the array will grow to hold them.
     const qint64 text = 2 * qint64(chars) + DocumentSlack;
     return {text, text};
 }
 
-Shape widest(qsizetype chars)
+ListDocument::Shape ListDocument::widest(qsizetype chars)
 {
     // Only the last block holds fewer lines than the least, and a line takes a character.
     return {chars, chars / RecordBlocks.least + 2, false};
 }
 
-Shape shape(const Pieces &text)
+ListDocument::Shape ListDocument::shape(const Pieces &text)
 {
     // Counted in blocks of records, never fewer than a huge list's.
     Writer blocks(nullptr, false, RecordBlocks, 1);
@@ -371,48 +362,46 @@ Shape shape(const Pieces &text)
     return {lines.chars(), lines.blocks(), true};
 }
 
-void setText(QPlainTextEdit &edit, const Shape &shape, const Pieces &text, const Piece &held)
+void ListDocument::setText(const Shape &shape, const Pieces &text, const Piece &held)
 {
-    QTextDocument &document = *edit.document();
     // As with setPlainText(), replacing the whole list is no step to undo.
-    const bool undo = document.isUndoRedoEnabled();
-    document.setUndoRedoEnabled(false);
+    const bool undo = isUndoRedoEnabled();
+    setUndoRedoEnabled(false);
     // Cleared outright, the document gives the old text's memory back at once.
-    document.clear();
-    document.setProperty(SeparatorsAreBreaks, !shape.plain);
-    QTextCursor cursor(&document);
+    clear();
+    m_separatorsAreBreaks = !shape.lineByLine;
+    QTextCursor cursor(this);
     cursor.beginEditBlock();
-    Writer writer(&cursor, shape.plain, shape.chars > HugeList ? HugeListBlocks : RecordBlocks, 1,
-                  held ? &held : nullptr);
+    Writer writer(&cursor, shape.lineByLine, shape.chars > HugeList ? HugeListBlocks : RecordBlocks,
+                  1, held ? &held : nullptr);
     text([&writer](QStringView piece) {
         writer.write(piece);
         return true;
     });
     writer.finish();
     cursor.endEditBlock();
-    document.setUndoRedoEnabled(undo);
-    document.setModified(false);
-    edit.setTextCursor(QTextCursor(&document));
+    setUndoRedoEnabled(undo);
+    setModified(false);
 }
 
-QString setText(QPlainTextEdit &edit, const QString &text)
+QString ListDocument::setText(const QString &text)
 {
     const Pieces pieces = piecesOf(text);
     QString held;
     held.reserve(text.size());
-    setText(edit, shape(pieces), pieces, [&held](QStringView piece) {
+    setText(shape(pieces), pieces, [&held](QStringView piece) {
         held += piece;
         return true;
     });
     return held;
 }
 
-void append(QTextDocument &document, QStringView text)
+void ListDocument::append(QStringView text)
 {
-    QTextCursor end(&document);
+    QTextCursor end(this);
     end.movePosition(QTextCursor::End);
     end.beginEditBlock();
-    if (separatorsAreBreaks(document)) {
+    if (m_separatorsAreBreaks) {
         // Counting the lines of a huge last block would cost more than the record; a block
         // counted as full only starts the record's next line in a block of its own.
         const QTextBlock last = end.block();
@@ -428,12 +417,12 @@ void append(QTextDocument &document, QStringView text)
     end.endEditBlock();
 }
 
-bool read(QTextDocument &document, const Piece &piece)
+bool ListDocument::read(const Piece &piece) const
 {
-    const bool lineSeparators = separatorsAreBreaks(document);
+    const bool lineSeparators = m_separatorsAreBreaks;
     // Block by block: a cursor placed anywhere would lay its block out, and keep the layout.
     QString chunk;
-    for (QTextBlock block = document.begin(); block.isValid();) {
+    for (QTextBlock block = begin(); block.isValid();) {
         const QString text = block.text();
         const qsizetype used = chunk.size();
         chunk.resize(used + 2 * text.size() + 2);
@@ -462,14 +451,14 @@ bool read(QTextDocument &document, const Piece &piece)
     return chunk.isEmpty() || piece(chunk);
 }
 
-QString text(QTextDocument &document)
+QString ListDocument::text() const
 {
-    return crlfText(document.toRawText(), separatorsAreBreaks(document));
+    return crlfText(toRawText(), m_separatorsAreBreaks);
 }
 
 // Widened in place, from the back, in one pass: lists run to tens of megabytes, and replace()
 // grows quadratically.
-QString crlfText(QString raw, bool lineSeparators)
+QString ListDocument::crlfText(QString raw, bool lineSeparators)
 {
     const auto isBreak = [lineSeparators](char16_t c) {
         return c == ParagraphSeparator || (lineSeparators && c == LineSeparator);
@@ -494,5 +483,3 @@ QString crlfText(QString raw, bool lineSeparators)
     }
     return raw;
 }
-
-} // namespace ListDocument

@@ -12,5 +12,8 @@ public:
     explicit TextBox(QWidget *parent = nullptr);
 
 protected:
+    // A box showing \a document, which it takes for its own.
+    TextBox(QTextDocument *document, QWidget *parent);
+
     void keyPressEvent(QKeyEvent *event) override;
 };
