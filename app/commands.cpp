@@ -583,8 +583,21 @@ void Commands::keepWorkWith(Recovery::Keeper &keeper)
     m_keeper = &keeper;
     for (const auto file : {ListFiles::List::Servers, ListFiles::List::Friends})
         keeper.setStamp(file, stamp(file));
+    // Reading lists back takes their bytes, up to two bytes for each in the list rebuilt and in
+    // the list as last saved, and the boxes' documents.
+    const auto roomFor = [](qint64 bytes) {
+        return !Memory::shortfall(Memory::Need{5 * bytes, 5 * bytes} + ListDocument::need(bytes));
+    };
     // One that cannot be read is set aside, and the next is offered in its place.
-    while (std::optional<Recovery::Copy> copy = Recovery::takeStaleCopy()) {
+    while (std::optional<Recovery::Copy> copy = Recovery::takeStaleCopy(roomFor)) {
+        if (copy->tooLargeNow) {
+            m_form.reportError(
+                    tr("Work that Vonnerby kept aside when it last ended is larger than it has "
+                       "the memory to read back now:\n%1\n\nIt stays there, and is offered "
+                       "again at the next start.")
+                            .arg(QDir::toNativeSeparators(copy->path)));
+            return;
+        }
         if (!copy->unreadable) {
             offerRecovery(*copy);
             return;

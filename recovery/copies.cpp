@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QSysInfo>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -37,7 +38,7 @@ void removeCopyFiles(const QString &path)
 }
 
 // Nothing when the folder holds no state yet: its program ended before its first flush.
-std::optional<Copy> readCopy(const QString &path)
+std::optional<Copy> readCopy(const QString &path, const std::function<bool(qint64)> &roomFor)
 {
     Copy copy;
     copy.path = path;
@@ -55,6 +56,13 @@ std::optional<Copy> readCopy(const QString &path)
                 QCoreApplication::translate("Recovery", "It is damaged, or not a recovery copy");
     if (!kept)
         return copy;
+    qint64 journals = 0;
+    for (const qint64 size : kept->journalSizes)
+        journals += std::clamp(size, qint64(0), MaxJournal);
+    if (roomFor && !roomFor(journals)) {
+        copy.tooLargeNow = true;
+        return copy;
+    }
     qint64 last = kept->kept;
     for (const auto list : {ListFiles::List::Servers, ListFiles::List::Friends}) {
         const quint32 generation = kept->generations[size_t(list)];
@@ -126,7 +134,7 @@ QString journalName(ListFiles::List list, quint32 generation)
             .arg(generation);
 }
 
-std::optional<Copy> takeStaleCopy()
+std::optional<Copy> takeStaleCopy(const std::function<bool(qint64)> &roomFor)
 {
     const std::optional<QString> root = folder();
     if (!root)
@@ -151,7 +159,7 @@ std::optional<Copy> takeStaleCopy()
         // Its program may have removed it and let go of its lock just now.
         if (!QFileInfo(path).isDir())
             continue;
-        std::optional<Copy> copy = readCopy(path);
+        std::optional<Copy> copy = readCopy(path, roomFor);
         if (!copy) {
             removeCopyFiles(path);
             continue;

@@ -9,6 +9,7 @@
 #include <QString>
 
 #include <array>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -30,6 +31,9 @@ struct Copy
     std::unique_ptr<QLockFile> lock;
     // Why its state cannot be read; then nothing else in it is used.
     std::optional<QString> unreadable;
+    // Its lists are more than this program has the memory to read back now; then nothing else
+    // in it is read, and it stays for a later start.
+    bool tooLargeNow = false;
     QDateTime kept;
     std::array<KeptList, 2> lists;
     std::array<ListFiles::Stamp, 2> stamps;
@@ -37,8 +41,9 @@ struct Copy
 };
 
 // The newest copy left by a program that is no longer running; nothing when there is none.
-// With no copies at all, only the folder is listed.
-std::optional<Copy> takeStaleCopy();
+// With no copies at all, only the folder is listed. \a roomFor, if given, says whether lists
+// kept in journals of so many bytes can be read back and shown with the memory there is now.
+std::optional<Copy> takeStaleCopy(const std::function<bool(qint64)> &roomFor = {});
 void discard(Copy &copy);
 // Moves a copy that cannot be read out of the way; returns where it went, or an empty string.
 QString setAside(Copy &copy);

@@ -1,6 +1,7 @@
 #include "copies.h"
 #include "files.h"
 #include "listfiles.h"
+#include "memorylimit.h"
 #include "windowfixture.h"
 
 #include <QDir>
@@ -205,6 +206,9 @@ void TestRecovery::startOffersWorkBack_data()
             << u"save"_s << QList<Choice>{} << false << false << false;
     QTest::newRow("disk full for a while")
             << u"full"_s << QList{Choice::Recover} << true << true << false;
+    // Said, kept, and offered once there is the memory to read it.
+    QTest::newRow("no memory to read it back")
+            << u"memory"_s << QList<Choice>{} << false << false << true;
 }
 
 void TestRecovery::startOffersWorkBack()
@@ -243,7 +247,13 @@ void TestRecovery::startOffersWorkBack()
     }
     // Someone changes a list file meanwhile: a recovered Save asks before overwriting it.
     ListFiles::save(ListFiles::List::Servers, u"changed"_s);
+    std::optional<MemoryLimit> limit;
+    if (end == u"memory")
+        limit.emplace(8 << 20); // less than a box's document takes before any text
     auto w = keepingWindow(answers);
+    limit.reset();
+    if (end == u"memory")
+        QVERIFY(w->messages->shown.value(0).text.contains(u"offered again at the next start"_s));
     const bool question = !w->messages->shown.isEmpty()
             && w->messages->shown[0].kind == Kind::Question
             && w->messages->shown[0].choices == QList{Choice::Recover, Choice::Discard};
