@@ -479,8 +479,7 @@ QString Commands::describe(const ListFiles::Failure &failure) const
             break;
         case Kind::UntrustedLink:
             reason = tr("A link that belongs to another user stands on the way to it:\n%1\n\nRun "
-                        "as root, Vonnerby follows only links that belong to root or to the "
-                        "owner of their folder")
+                        "as root, Vonnerby follows only links that belong to root")
                              .arg(failure.link);
             break;
         }

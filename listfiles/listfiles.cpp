@@ -76,36 +76,6 @@ Failure::Kind kindOf(mode_t mode)
     return Failure::Kind::Other;
 }
 
-// A descriptor that is closed when it goes.
-class Descriptor
-{
-public:
-    Descriptor() = default;
-    explicit Descriptor(int fd)
-        : m_fd(fd)
-    { }
-    Descriptor(Descriptor &&other) noexcept
-        : m_fd(std::exchange(other.m_fd, -1))
-    { }
-    Descriptor &operator=(Descriptor &&other) noexcept
-    {
-        std::swap(m_fd, other.m_fd);
-        return *this;
-    }
-    Descriptor(const Descriptor &) = delete;
-    Descriptor &operator=(const Descriptor &) = delete;
-    ~Descriptor()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    int get() const { return m_fd; }
-    bool isValid() const { return m_fd >= 0; }
-
-private:
-    int m_fd = -1;
-};
-
 int openAt(int folder, const char *name, int flags, mode_t mode = 0)
 {
     return systemCalls().openat(folder, name, flags | O_CLOEXEC, mode);
@@ -133,26 +103,30 @@ QList<QByteArray> namesIn(const QByteArray &path)
     return names;
 }
 
-// Run as root, only a link of root's or of its folder's owner is followed: anyone else's could
-// lead root onto any file. Others keep the rule the kernel applies to links in shared folders,
-// which following links one at a time would otherwise bypass.
+// Run as root, only root's own links are followed: another user's, even in that user's own
+// folder, could lead root onto any file. Others keep the rule the kernel applies to links in
+// shared folders, which following links one at a time would otherwise bypass.
 bool mayFollow(const struct stat &folder, const struct stat &link)
 {
-    if (link.st_uid == folder.st_uid)
-        return true;
     const uid_t me = ::geteuid();
     if (me == 0)
         return link.st_uid == 0;
+    if (link.st_uid == folder.st_uid)
+        return true;
     const bool shared = (folder.st_mode & S_ISVTX) && (folder.st_mode & S_IWOTH);
     return !shared || link.st_uid == me;
 }
 
 enum class Folders { Leave, Make };
+// What the path's last name is to be: a folder is opened itself, not only the folder it is in.
+enum class Target { File, Folder };
+
+int syncFolder(int folder);
 
 // Walks the path a name at a time, as the system would, judging each link before following it.
 // With Folders::Make, missing folders of the path itself are made, owner-only as the XDG rules
-// ask; a link's missing target is not.
-Found locate(const QByteArray &path, Folders folders)
+// ask, and their parents synced so that they outlast a power cut; a link's missing target is not.
+Found locate(const QByteArray &path, Folders folders, Target wanted = Target::File)
 {
     Found found;
     const auto stop = [&found](Found::State state, int error = 0,
@@ -175,19 +149,25 @@ Found locate(const QByteArray &path, Folders folders)
         const QByteArray name = names.takeFirst();
         ownNames -= own ? 1 : 0;
         const bool last = names.isEmpty();
+        const bool aFolder = !last || wanted == Target::Folder;
         // A folder on the way is asked for as one, which mounts it if it is mounted on demand;
         // what is not a folder is looked at again below.
-        const auto look = [&folder, &name, last] {
+        const auto look = [&folder, &name, aFolder] {
             const int flags = O_PATH | O_NOFOLLOW;
-            const int fd = openAt(folder.get(), name.constData(), flags | (last ? 0 : O_DIRECTORY));
+            const int fd =
+                    openAt(folder.get(), name.constData(), flags | (aFolder ? O_DIRECTORY : 0));
             return Descriptor(fd >= 0 || errno != ENOTDIR
                                       ? fd
                                       : openAt(folder.get(), name.constData(), flags));
         };
         Descriptor entry = look();
-        if (!entry.isValid() && errno == ENOENT && own && !last && folders == Folders::Make) {
-            if (::mkdirat(folder.get(), name.constData(), OwnerOnlyFolder) != 0 && errno != EEXIST)
+        if (!entry.isValid() && errno == ENOENT && own && aFolder && folders == Folders::Make) {
+            if (::mkdirat(folder.get(), name.constData(), OwnerOnlyFolder) == 0) {
+                if (const int error = syncFolder(folder.get()))
+                    return stop(Found::State::Error, error);
+            } else if (errno != EEXIST) {
                 return stop(Found::State::Error, errno);
+            }
             entry = look();
         }
         if (!entry.isValid()) {
@@ -224,6 +204,11 @@ Found locate(const QByteArray &path, Folders folders)
             names = namesIn(target) + names;
             throughLink = throughLink || last;
             continue;
+        }
+        if (last && wanted == Target::Folder && S_ISDIR(info.st_mode)) {
+            found.info = info;
+            found.folder = std::move(entry);
+            return stop(Found::State::File);
         }
         if (last) {
             found.info = info;
@@ -707,6 +692,31 @@ Opened open(List list)
     opened.text.d = std::move(data);
     opened.stamp = stamp;
     return opened;
+}
+
+FoundFolder openFolder(const QString &path, bool make)
+{
+    Found found =
+            locate(QFile::encodeName(path), make ? Folders::Make : Folders::Leave, Target::Folder);
+    FoundFolder result;
+    switch (found.state) {
+    case Found::State::File:
+        result.folder = std::move(found.folder);
+        break;
+    case Found::State::Missing:
+        result.error = ENOENT;
+        break;
+    case Found::State::NotAFile:
+        result.error = found.kind == Failure::Kind::UntrustedLink ? EPERM
+                : found.kind == Failure::Kind::DanglingLink       ? ENOENT
+                                                                  : ENOTDIR;
+        result.link = QDir::toNativeSeparators(QFile::decodeName(found.link));
+        break;
+    case Found::State::Error:
+        result.error = found.error;
+        break;
+    }
+    return result;
 }
 
 bool isMissing(List list)

@@ -3,6 +3,7 @@
 // The two list files: where they live, their format, and saving, opening and creating them.
 // Failures come back as values; telling the user is the window's business.
 
+#include "descriptor.h"
 #include "listcodec.h"
 
 #include <QString>
@@ -117,6 +118,16 @@ struct Opened
 };
 // Reads the file; its bytes stay in memory until the text is taken.
 Opened open(List list);
+
+// A folder reached the way the lists' folder is: a name at a time, each link judged before it is
+// followed. With \a make, missing folders are made owner-only, each synced into its parent.
+struct FoundFolder
+{
+    Descriptor folder; // O_PATH; not valid on failure
+    int error = 0;     // the system's, or ENOTDIR, or EPERM for a link not followed
+    QString link;      // the link not followed, if that was why
+};
+FoundFolder openFolder(const QString &path, bool make);
 
 // Whether the file is simply not there yet, in a folder that is usable or can be made.
 bool isMissing(List list);

@@ -183,7 +183,12 @@ void TestListFiles::filesLiveInTheUsersDataFolder()
     setFolderVariables(xdg, home);
     QCOMPARE(ListFiles::path(List::Servers), m_home->filePath(folder + u"/vyserver.txt"_s));
     QCOMPARE(ListFiles::path(List::Friends), m_home->filePath(folder + u"/vyfriends.txt"_s));
+    TestFiles::recordSyncs();
     QVERIFY(!ListFiles::save(List::Servers, u"x"));
+    // Each folder made is synced into its parent, so that a power cut cannot take it away.
+    for (QString made = folder; made != u"."; made = QFileInfo(made).path())
+        QVERIFY2(TestFiles::syncedFolders.contains(QFileInfo(m_home->filePath(made)).path()),
+                 qPrintable(made));
     QCOMPARE(read(m_home->filePath(folder + u"/vyserver.txt"_s)), QByteArray("x\r\n"));
     // Folders it makes are the user's alone.
     QCOMPARE(QFile::permissions(m_home->filePath(folder)) & 0x0077, 0);
@@ -373,6 +378,8 @@ void TestListFiles::onlyRegularFiles_data()
     QTest::newRow("link to /dev/zero") << u"/dev/zero"_s << int(Kind::Device);
     QTest::newRow("dangling link") << u"nowhere"_s << int(Kind::DanglingLink);
     QTest::newRow("another user's link, run as root") << u"../victim"_s << int(Kind::UntrustedLink);
+    QTest::newRow("the folder owner's link, run as root")
+            << u"../victim"_s << int(Kind::UntrustedLink);
 }
 
 void TestListFiles::onlyRegularFiles()
@@ -392,6 +399,8 @@ void TestListFiles::onlyRegularFiles()
         if (::geteuid() != 0)
             QSKIP("Only root refuses to follow another user's link");
         QCOMPARE(::lchown(QFile::encodeName(servers).constData(), 4321, 4321), 0);
+        if (QByteArray(QTest::currentDataTag()).contains("owner"))
+            QCOMPARE(::lchown(QFile::encodeName(ListFiles::folder()).constData(), 4321, 4321), 0);
     }
     const auto standing = [&servers] {
         struct stat info = {};
@@ -435,8 +444,8 @@ void TestListFiles::saveThroughALinkKeepsTheLink()
     write(victim, "victim\r\n");
     QDir().mkpath(ListFiles::folder());
     QVERIFY(QFile::link(real, ListFiles::path(List::Servers)));
-    // Root follows the link of the folder's owner, and leaves the file its owner's.
-    for (const QString &path : {ListFiles::path(List::Servers), ListFiles::folder(), real})
+    // Root follows its own link in a folder of another user's, and leaves the file its owner's.
+    for (const QString &path : {ListFiles::folder(), real})
         QVERIFY(::geteuid() != 0 || ::lchown(QFile::encodeName(path).constData(), 4321, 4321) == 0);
     // The set-user bit too, which giving a file away clears.
     QCOMPARE(::chmod(QFile::encodeName(real).constData(), 04640), 0);

@@ -7,6 +7,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <unistd.h>
+
 // Files as a test lays them down and finds them afterwards.
 namespace TestFiles {
 
@@ -33,6 +35,19 @@ inline void blockDataFolder(const QTemporaryDir &home)
 {
     write(home.filePath(QStringLiteral("file")), "x");
     qputenv("XDG_DATA_HOME", home.filePath(QStringLiteral("file")).toLocal8Bit());
+}
+
+// Folders synced through ListFiles::systemCalls().fsync, by their paths, once recordSyncs() put
+// the recorder in.
+inline QStringList syncedFolders;
+inline void recordSyncs()
+{
+    syncedFolders.clear();
+    ListFiles::systemCalls().fsync = [](int fd) {
+        syncedFolders << QFile::symLinkTarget(QStringLiteral("/proc/self/fd/")
+                                              + QString::number(fd));
+        return ::fsync(fd);
+    };
 }
 
 } // namespace TestFiles

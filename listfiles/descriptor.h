@@ -1,0 +1,38 @@
+#pragma once
+
+#include <unistd.h>
+#include <utility>
+
+namespace ListFiles {
+
+// A descriptor that is closed when it goes.
+class Descriptor
+{
+public:
+    Descriptor() = default;
+    explicit Descriptor(int fd)
+        : m_fd(fd)
+    { }
+    Descriptor(Descriptor &&other) noexcept
+        : m_fd(std::exchange(other.m_fd, -1))
+    { }
+    Descriptor &operator=(Descriptor &&other) noexcept
+    {
+        std::swap(m_fd, other.m_fd);
+        return *this;
+    }
+    Descriptor(const Descriptor &) = delete;
+    Descriptor &operator=(const Descriptor &) = delete;
+    ~Descriptor()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    int get() const { return m_fd; }
+    bool isValid() const { return m_fd >= 0; }
+
+private:
+    int m_fd = -1;
+};
+
+} // namespace ListFiles
