@@ -15,9 +15,9 @@ namespace {
 
 constexpr qint64 Unknown = std::numeric_limits<qint64>::max();
 
-QByteArray contents(const char *path)
+QByteArray contents(const QString &path)
 {
-    QFile file(QString::fromLatin1(path));
+    QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
@@ -35,7 +35,7 @@ std::optional<qint64> field(const QByteArray &text, QByteArrayView key)
     return std::nullopt;
 }
 
-std::optional<qint64> number(const char *path)
+std::optional<qint64> number(const QString &path)
 {
     bool ok = false;
     const qint64 value = contents(path).trimmed().toLongLong(&ok);
@@ -45,7 +45,7 @@ std::optional<qint64> number(const char *path)
 qint64 limitLeft(int resource, qint64 used)
 {
     rlimit limit = {};
-    if (::getrlimit(resource, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY)
+    if (sources().getrlimit(resource, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY)
         return Unknown;
     return std::max(qint64(0), qint64(limit.rlim_cur) - used);
 }
@@ -55,23 +55,25 @@ qint64 limitLeft(int resource, qint64 used)
 qint64 availableLeft()
 {
     qint64 left = Unknown;
-    if (const auto available = field(contents("/proc/meminfo"), "MemAvailable:"))
+    if (const auto available = field(contents(sources().meminfo), "MemAvailable:"))
         left = *available * 1024;
     // A limit of the control group: version 2, else version 1.
     struct Group
     {
-        const char *limit, *usage, *stat, *cache;
+        const char16_t *limit, *usage, *stat;
+        const char *cache;
     };
-    for (const Group group : {Group{"/sys/fs/cgroup/memory.max", "/sys/fs/cgroup/memory.current",
-                                    "/sys/fs/cgroup/memory.stat", "inactive_file "},
-                              Group{"/sys/fs/cgroup/memory/memory.limit_in_bytes",
-                                    "/sys/fs/cgroup/memory/memory.usage_in_bytes",
-                                    "/sys/fs/cgroup/memory/memory.stat", "total_inactive_file "}}) {
-        const auto limit = number(group.limit);
-        const auto usage = number(group.usage);
+    for (const Group group :
+         {Group{u"/memory.max", u"/memory.current", u"/memory.stat", "inactive_file "},
+          Group{u"/memory/memory.limit_in_bytes", u"/memory/memory.usage_in_bytes",
+                u"/memory/memory.stat", "total_inactive_file "}}) {
+        const QString root = sources().cgroup;
+        const auto limit = number(root + QString::fromUtf16(group.limit));
+        const auto usage = number(root + QString::fromUtf16(group.usage));
         if (!limit || !usage || *limit >= Unknown / 2)
             continue;
-        const qint64 cache = field(contents(group.stat), group.cache).value_or(0);
+        const qint64 cache =
+                field(contents(root + QString::fromUtf16(group.stat)), group.cache).value_or(0);
         left = std::min(left, std::max(qint64(0), *limit - *usage + cache));
         break;
     }
@@ -79,6 +81,12 @@ qint64 availableLeft()
 }
 
 } // namespace
+
+Sources &sources()
+{
+    static Sources sources;
+    return sources;
+}
 
 qint64 grown(qint64 bytes)
 {
@@ -92,7 +100,7 @@ std::optional<Shortfall> shortfall(const Need &need)
 {
     const qint64 page = ::sysconf(_SC_PAGESIZE);
     // Pages of the whole address space, and of the data the limit of RLIMIT_DATA counts.
-    const QList<QByteArray> statm = contents("/proc/self/statm").split(' ');
+    const QList<QByteArray> statm = contents(sources().statm).split(' ');
     const qint64 size = statm.size() > 5 ? statm[0].toLongLong() * page : 0;
     const qint64 data = statm.size() > 5 ? statm[5].toLongLong() * page : 0;
     const qint64 addressLeft = std::min(limitLeft(RLIMIT_AS, size), limitLeft(RLIMIT_DATA, data));

@@ -4,9 +4,10 @@
 // what the system has available. Asked before a large job, so that a job that cannot fit is
 // refused while nothing has changed, rather than cut short by the allocator ending the program.
 
-#include <QtGlobal>
+#include <QString>
 
 #include <optional>
+#include <sys/resource.h>
 
 namespace Memory {
 
@@ -29,6 +30,17 @@ struct Shortfall
     qint64 needed = 0; // bytes
     qint64 left = 0;   // bytes this process could still take
 };
+
+// Where the figures come from: the system's files and this process's limits. Tests put files
+// and limits of their own in place.
+struct Sources
+{
+    QString statm = QStringLiteral("/proc/self/statm");
+    QString meminfo = QStringLiteral("/proc/meminfo");
+    QString cgroup = QStringLiteral("/sys/fs/cgroup"); // version 1 has its files under memory/
+    int (*getrlimit)(int resource, rlimit *limit) = ::getrlimit;
+};
+Sources &sources();
 
 // What keeps this process from taking \a need more now, or nothing. An allocation of that size
 // is tried and given back, so that limits this code does not know of count too.
