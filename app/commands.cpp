@@ -1,6 +1,7 @@
 #include "commands.h"
 
 #include "busypointer.h"
+#include "copies.h"
 #include "form.h"
 #include "keeper.h"
 #include "listdocument.h"
@@ -620,9 +621,22 @@ void Commands::keepWorkWith(Recovery::Keeper &keeper)
 
 void Commands::reportKeepingFailure(const QString &path, int error)
 {
+    QString why;
+    switch (error) {
+    case Recovery::NotOwned:
+        why = tr("That folder belongs to another user, who could read or change what is kept "
+                 "there, so nothing is kept in it.");
+        break;
+    case Recovery::UntrustedLink:
+        why = tr("That link belongs to another user. Run as root, Vonnerby follows only links "
+                 "that belong to root.");
+        break;
+    default:
+        why = QString::fromLocal8Bit(std::strerror(error)) + u'.';
+    }
     const QString where = path.isEmpty()
             ? tr("Neither XDG_STATE_HOME nor HOME names a folder for it.")
-            : path + u"\n\n"_s + QString::fromLocal8Bit(std::strerror(error)) + u'.';
+            : path + u"\n\n"_s + why;
     m_form.reportError(tr("Unsaved work cannot be kept aside in case Vonnerby ends "
                           "unexpectedly:\n%1\n\nTyping goes on as usual, and Vonnerby keeps "
                           "trying; File, Save keeps the lists safe.")

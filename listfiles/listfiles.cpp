@@ -94,6 +94,7 @@ struct Found
     Descriptor folder;     // not valid when a folder on the way is missing
     QByteArray name;       // of the file in that folder
     struct stat info = {}; // of the file itself, links followed
+    int unsynced = 0;      // a folder was made, but its parent could not be synced: why
 };
 
 QList<QByteArray> namesIn(const QByteArray &path)
@@ -162,9 +163,9 @@ Found locate(const QByteArray &path, Folders folders, Target wanted = Target::Fi
         };
         Descriptor entry = look();
         if (!entry.isValid() && errno == ENOENT && own && aFolder && folders == Folders::Make) {
-            if (::mkdirat(folder.get(), name.constData(), OwnerOnlyFolder) == 0) {
-                if (const int error = syncFolder(folder.get()))
-                    return stop(Found::State::Error, error);
+            if (systemCalls().mkdirat(folder.get(), name.constData(), OwnerOnlyFolder) == 0) {
+                if (const int error = syncFolder(folder.get()); error && !found.unsynced)
+                    found.unsynced = error;
             } else if (errno != EEXIST) {
                 return stop(Found::State::Error, errno);
             }
@@ -472,7 +473,9 @@ SystemCalls &systemCalls()
                                  return ::openat(folder, name, flags, mode);
                              },
                              ::read,
-                             ::fsync};
+                             ::fsync,
+                             ::mkdirat,
+                             ::unlinkat};
     return calls;
 }
 
@@ -617,7 +620,7 @@ std::optional<Failure> save(List list, const Pieces &text, Stamp *written)
     const auto abandon = [folder, &temp, existed](Failure f, int fdToClose = -1) {
         if (fdToClose >= 0)
             ::close(fdToClose);
-        ::unlinkat(folder, temp.constData(), 0);
+        systemCalls().unlinkat(folder, temp.constData(), 0);
         f.existed = existed;
         return f;
     };
@@ -639,6 +642,8 @@ std::optional<Failure> save(List list, const Pieces &text, Stamp *written)
         *written = stampInPlace(folder, found.name, stamp);
     if (const int error = syncFolder(folder))
         return failed(Problem::Unconfirmed, error);
+    if (found.unsynced)
+        return failed(Problem::Unconfirmed, found.unsynced);
     return std::nullopt;
 }
 
@@ -701,7 +706,11 @@ FoundFolder openFolder(const QString &path, bool make)
     FoundFolder result;
     switch (found.state) {
     case Found::State::File:
-        result.folder = std::move(found.folder);
+        // A folder that may not outlast a power cut is no place to keep anything in.
+        if (found.unsynced)
+            result.error = found.unsynced;
+        else
+            result.folder = std::move(found.folder);
         break;
     case Found::State::Missing:
         result.error = ENOENT;
@@ -758,10 +767,11 @@ Created create(List list, QStringView text)
     // The file is ours from here: rather than leave half a list, a failure takes it away.
     Stamp stamp;
     if (auto finished = finish(fd, pieces(text), Failure::Action::Create, list, stamp)) {
-        ::unlinkat(folder, found.name.constData(), 0);
+        systemCalls().unlinkat(folder, found.name.constData(), 0);
         return {false, finished, {}};
     }
-    if (const int error = syncFolder(folder))
+    const int synced = syncFolder(folder);
+    if (const int error = synced ? synced : found.unsynced)
         return {true, failure(Failure::Action::Create, list, Problem::Unconfirmed, error), stamp};
     return {true, std::nullopt, stamp};
 }

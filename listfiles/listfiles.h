@@ -152,6 +152,8 @@ struct SystemCalls
     int (*openat)(int folder, const char *name, int flags, mode_t mode);
     ssize_t (*read)(int fd, void *data, size_t size);
     int (*fsync)(int fd); // of a folder
+    int (*mkdirat)(int folder, const char *name, mode_t mode);
+    int (*unlinkat)(int folder, const char *name, int flags);
 };
 SystemCalls &systemCalls();
 

@@ -26,14 +26,14 @@ constexpr qsizetype LargeEdit = 1024 * 1024;
 // How long the end of the program waits for the disk before it goes without.
 constexpr std::chrono::seconds FlushLimit{20};
 
-QString ownFolder()
+// Nothing when no folder for copies can be named.
+QByteArray ownCopyName()
 {
-    const std::optional<QString> root = folder();
-    if (!root)
+    if (!folder())
         return {};
-    const auto name = u"copy-%1-%2"_s.arg(QCoreApplication::applicationPid())
-                              .arg(QRandomGenerator::system()->generate(), 8, 16, QChar(u'0'));
-    return QDir(*root).filePath(name);
+    return u"copy-%1-%2"_s.arg(QCoreApplication::applicationPid())
+            .arg(QRandomGenerator::system()->generate(), 8, 16, QChar(u'0'))
+            .toLatin1();
 }
 
 } // namespace
@@ -122,7 +122,7 @@ void Keeper::adopt(Copy copy)
     }
     startWriter();
     m_writer->waitUntilDone(FlushLimit);
-    m_writer->adopt(copy.path, std::move(copy.lock), journals);
+    m_writer->adopt(std::move(copy), journals);
     m_onDisk = true;
     m_fieldsEdited = true;
     schedule();
@@ -164,7 +164,7 @@ void Keeper::startWriter()
     if (m_writer)
         return;
     // Results come back on the window's thread.
-    m_writer = std::make_unique<Writer>(ownFolder(), [this](const Writer::Result &r) {
+    m_writer = std::make_unique<Writer>(ownCopyName(), [this](const Writer::Result &r) {
         QMetaObject::invokeMethod(
                 this, [this, r] { handle(r.ok, r.path, r.error, r.baselineChanged); },
                 Qt::QueuedConnection);

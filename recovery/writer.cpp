@@ -39,38 +39,10 @@ int sync(int fd)
     return ListFiles::systemCalls().fdatasync(fd) == 0 ? 0 : errno;
 }
 
-int syncFolder(const QString &path)
+int openFile(int folder, const QByteArray &name, int flags)
 {
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0)
-        return errno;
-    const int error = ::fsync(fd) == 0 || errno == EINVAL ? 0 : errno;
-    ::close(fd);
-    return error;
-}
-
-int openFile(const QString &path, int flags)
-{
-    return ::open(QFile::encodeName(path).constData(), flags | O_NOFOLLOW | O_CLOEXEC, OwnerOnly);
-}
-
-// Writes a file under a name of its own and, once it is synced, puts it in place of \a final.
-int writeWhole(const QString &final, const std::function<int(int fd)> &write)
-{
-    const QString temporary = final + u".new"_s;
-    const int fd = openFile(temporary, O_WRONLY | O_CREAT | O_TRUNC);
-    if (fd < 0)
-        return errno;
-    int error = write(fd);
-    error = error ? error : sync(fd);
-    ::close(fd);
-    if (!error
-        && ::rename(QFile::encodeName(temporary).constData(), QFile::encodeName(final).constData())
-                != 0)
-        error = errno;
-    if (error)
-        ::unlink(QFile::encodeName(temporary).constData());
-    return error;
+    return ListFiles::systemCalls().openat(folder, name.constData(),
+                                           flags | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, OwnerOnly);
 }
 
 bool sameState(const State &a, const State &b)
@@ -81,8 +53,8 @@ bool sameState(const State &a, const State &b)
 
 } // namespace
 
-Writer::Writer(QString copyFolder, std::function<void(const Result &)> report)
-    : m_folder(std::move(copyFolder))
+Writer::Writer(QByteArray copyName, std::function<void(const Result &)> report)
+    : m_name(std::move(copyName))
     , m_report(std::move(report))
     , m_thread([this] { run(); })
 { }
@@ -98,13 +70,16 @@ Writer::~Writer()
     closeJournals();
 }
 
-void Writer::adopt(const QString &copyFolder, std::unique_ptr<QLockFile> lock,
+void Writer::adopt(Copy copy,
                    const std::array<std::optional<std::pair<quint32, qint64>>, 2> &journals)
 {
     const std::lock_guard guard(m_mutex);
     closeJournals();
-    m_folder = copyFolder;
-    m_lock = std::move(lock);
+    m_name = copy.name;
+    m_path = copy.path;
+    m_stateFolder = std::move(copy.stateFolder);
+    m_folder = std::move(copy.folder);
+    m_lock = std::move(copy.lock);
     m_stateWritten = false;
     for (size_t i = 0; i < journals.size(); ++i) {
         Journal &journal = m_journals[i];
@@ -112,8 +87,9 @@ void Writer::adopt(const QString &copyFolder, std::unique_ptr<QLockFile> lock,
         if (!journals[i])
             continue;
         const auto [generation, size] = *journals[i];
-        const int fd =
-                openFile(path(journalName(ListFiles::List(i), generation)), O_WRONLY | O_APPEND);
+        const int fd = openFile(m_folder.get(),
+                                QFile::encodeName(journalName(ListFiles::List(i), generation)),
+                                O_WRONLY | O_APPEND);
         // What follows the last whole flush is cut away, so that new records follow whole ones.
         if (fd >= 0 && ::ftruncate(fd, size) == 0) {
             journal.generation = generation;
@@ -170,9 +146,10 @@ void Writer::process(Job &job)
         m_report(result);
         return;
     }
-    const int folderError = ensureCopy();
+    QString where;
+    const int folderError = ensureCopy(where);
     if (folderError)
-        failed(m_folder, folderError);
+        failed(where, folderError);
     for (const auto list : {ListFiles::List::Servers, ListFiles::List::Friends}) {
         ListJob &next = job.lists[size_t(list)];
         Journal &journal = m_journals[size_t(list)];
@@ -229,7 +206,7 @@ void Writer::process(Job &job)
         }
         if (!m_stateWritten || !m_lastState || !sameState(*m_lastState, job.state)) {
             if (const int error = writeState(job.state))
-                failed(path(QString::fromUtf16(StateName)), error);
+                failed(path(QString::fromLatin1(StateName)), error);
             else
                 removeOtherJournals();
         }
@@ -237,29 +214,67 @@ void Writer::process(Job &job)
     m_report(result);
 }
 
-int Writer::ensureCopy()
+int Writer::ensureCopy(QString &where)
 {
     if (m_lock)
         return 0;
-    if (m_folder.isEmpty())
+    if (m_name.isEmpty())
         return ENOENT;
-    if (const int error = makeFolder(QFileInfo(m_folder).path()))
-        return error;
-    auto lock = std::make_unique<QLockFile>(lockPath(m_folder));
-    lock->setStaleLockTime(0);
-    if (!lock->tryLock(0))
-        return lock->error() == QLockFile::LockFailedError ? EEXIST : EACCES;
-    QFile::setPermissions(lock->fileName(), QFile::ReadOwner | QFile::WriteOwner);
-    if (const int error = makeFolder(m_folder))
-        return error;
+    StateFolder state = openStateFolder(true);
+    where = state.path;
+    if (!state.folder.isValid())
+        return state.error;
+    m_path = QDir(QDir::fromNativeSeparators(state.path)).filePath(QFile::decodeName(m_name));
+    where = QDir::toNativeSeparators(m_path);
+    errno = 0;
+    auto lock = Lock::take(state.folder.get(), m_name);
+    if (!lock)
+        return errno == 0 || errno == EWOULDBLOCK ? EEXIST : errno;
+    if (ListFiles::systemCalls().mkdirat(state.folder.get(), m_name.constData(), S_IRWXU) == 0) {
+        // Its name in the state folder outlasts a power cut only once that folder is synced.
+        if (const int error = syncFolder(state.folder.get()))
+            return error;
+    } else if (errno != EEXIST) {
+        return errno;
+    }
+    ListFiles::Descriptor folder(
+            ListFiles::systemCalls().openat(state.folder.get(), m_name.constData(),
+                                            O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC, 0));
+    struct stat info = {};
+    if (!folder.isValid() || ::fstat(folder.get(), &info) != 0)
+        return errno;
+    if (info.st_uid != ::geteuid())
+        return NotOwned;
+    m_stateFolder = std::move(state.folder);
+    m_folder = std::move(folder);
     m_lock = std::move(lock);
     m_stateWritten = false;
     return 0;
 }
 
+// Writes a file under a name of its own and, once it is synced, puts it in place of \a name.
+int Writer::writeWhole(const QByteArray &name, const std::function<int(int fd)> &write)
+{
+    const QByteArray temporary = name + ".new";
+    const int fd = openFile(m_folder.get(), temporary, O_WRONLY | O_CREAT | O_TRUNC);
+    if (fd < 0)
+        return errno;
+    int error = write(fd);
+    error = error ? error : sync(fd);
+    ::close(fd);
+    if (!error
+        && ListFiles::systemCalls().renameat(m_folder.get(), temporary.constData(), m_folder.get(),
+                                             name.constData())
+                != 0)
+        error = errno;
+    if (error)
+        ListFiles::systemCalls().unlinkat(m_folder.get(), temporary.constData(), 0);
+    return error;
+}
+
 int Writer::startJournal(ListFiles::List list, const ListJob &job)
 {
-    const QString final = path(journalName(list, job.generation));
+    const QByteArray final = QFile::encodeName(journalName(list, job.generation));
     qint64 size = 0;
     if (const int error = writeWhole(final, [&](int fd) {
             const QByteArray start =
@@ -271,7 +286,7 @@ int Writer::startJournal(ListFiles::List list, const ListJob &job)
             return copyBase(fd, list, job.baselineStamp, size);
         }))
         return error;
-    const int appending = openFile(final, O_WRONLY | O_APPEND);
+    const int appending = openFile(m_folder.get(), final, O_WRONLY | O_APPEND);
     if (appending < 0)
         return errno;
     // The journal it follows stays named in the state until the state names this one.
@@ -322,10 +337,9 @@ int Writer::copyBase(int fd, ListFiles::List list, const ListFiles::Stamp &stamp
 
 int Writer::writeState(State state)
 {
-    int error = writeWhole(path(QString::fromUtf16(StateName)),
-                           [&state](int fd) { return writeAll(fd, stateFile(state)); });
+    int error = writeWhole(StateName, [&state](int fd) { return writeAll(fd, stateFile(state)); });
     // The new journals' names and the state's are kept only once the folder is on the disk.
-    error = error ? error : syncFolder(m_folder);
+    error = error ? error : syncFolder(m_folder.get());
     if (error)
         return error;
     m_stateWritten = true;
@@ -335,13 +349,12 @@ int Writer::writeState(State state)
 
 void Writer::removeOtherJournals()
 {
-    QDir dir(m_folder);
-    QStringList current;
+    QList<QByteArray> current;
     for (size_t i = 0; i < m_journals.size(); ++i)
-        current << journalName(ListFiles::List(i), m_journals[i].generation);
-    for (const QString &name : dir.entryList({u"*.journal"_s, u"*.new"_s}, QDir::Files)) {
-        if (!current.contains(name))
-            dir.remove(name);
+        current << QFile::encodeName(journalName(ListFiles::List(i), m_journals[i].generation));
+    for (const QByteArray &name : namesIn(m_folder.get())) {
+        if ((name.endsWith(".journal") || name.endsWith(".new")) && !current.contains(name))
+            ListFiles::systemCalls().unlinkat(m_folder.get(), name.constData(), 0);
     }
 }
 
@@ -350,10 +363,9 @@ void Writer::removeCopy()
     closeJournals();
     if (!m_lock)
         return;
-    QDir dir(m_folder);
-    for (const QString &name : dir.entryList(QDir::Files | QDir::Hidden))
-        dir.remove(name);
-    QDir().rmdir(m_folder);
+    Recovery::removeCopy(m_stateFolder.get(), m_name, m_folder.get());
+    m_folder = {};
+    m_stateFolder = {};
     m_lock.reset();
     m_stateWritten = false;
     m_lastState.reset();
@@ -370,7 +382,7 @@ void Writer::closeJournals()
 
 QString Writer::path(const QString &name) const
 {
-    return QDir(m_folder).filePath(name);
+    return QDir(m_path).filePath(name);
 }
 
 } // namespace Recovery

@@ -7,7 +7,8 @@
 
 #include "copyformat.h"
 
-#include <QLockFile>
+#include "copies.h"
+
 #include <QString>
 
 #include <array>
@@ -54,14 +55,14 @@ public:
         std::optional<std::pair<ListFiles::List, quint32>> baselineChanged;
     };
 
-    // \a copyFolder is the copy this program makes; \a report runs on the writer's thread.
-    Writer(QString copyFolder, std::function<void(const Result &)> report);
+    // \a copyName names the copy this program makes in the state folder, or nothing when no
+    // folder can be named; \a report runs on the writer's thread.
+    Writer(QByteArray copyName, std::function<void(const Result &)> report);
     // Finishes the jobs given, then stops.
     ~Writer();
 
     // Carries on with a copy another program left, whose journals end whole at \a sizes.
-    void adopt(const QString &copyFolder, std::unique_ptr<QLockFile> lock,
-               const std::array<std::optional<std::pair<quint32, qint64>>, 2> &journals);
+    void adopt(Copy copy, const std::array<std::optional<std::pair<quint32, qint64>>, 2> &journals);
     void submit(Job job);
     // Whether every job given is done within \a limit.
     bool waitUntilDone(std::chrono::milliseconds limit);
@@ -79,19 +80,25 @@ private:
 
     void run();
     void process(Job &job);
-    int ensureCopy();
+    // 0, an errno, NotOwned or UntrustedLink; \a where is the path it concerns.
+    int ensureCopy(QString &where);
     // Starts a journal: 0, an errno, or -1 when the list file no longer matches its stamp.
     int startJournal(ListFiles::List list, const ListJob &job);
     int copyBase(int fd, ListFiles::List list, const ListFiles::Stamp &stamp, qint64 &written);
     int writeState(State state);
+    int writeWhole(const QByteArray &name, const std::function<int(int fd)> &write);
     void removeOtherJournals();
     void removeCopy();
     void closeJournals();
     QString path(const QString &name) const;
 
-    QString m_folder;
+    QByteArray m_name;
+    QString m_path; // of the copy's folder, to show
     std::function<void(const Result &)> m_report;
-    std::unique_ptr<QLockFile> m_lock;
+    // Held from the moment the copy's folder was made or found; not valid before.
+    ListFiles::Descriptor m_stateFolder;
+    ListFiles::Descriptor m_folder;
+    std::unique_ptr<Lock> m_lock;
     std::array<Journal, 2> m_journals;
     bool m_stateWritten = false;
     std::optional<State> m_lastState;
