@@ -20,8 +20,8 @@ constexpr std::array Lists{List::Servers, List::Friends};
 // of the promised two covers the writing and syncing.
 constexpr int FlushDelay = 1000;
 constexpr int RetryDelay = 5000;
-// An edit larger than this is not read at once: the whole list is read at the next flush, or
-// never, when the edit was an Open.
+// An edit larger than this is read once the window is back in its event loop, or never, when
+// the edit was an Open, whose new baseline follows it at once.
 constexpr qsizetype LargeEdit = 1024 * 1024;
 // How long the end of the program waits for the disk before it goes without.
 constexpr std::chrono::seconds FlushLimit{20};
@@ -48,6 +48,20 @@ Keeper::Keeper(Window &window, QObject *parent)
     connect(&m_timer, &QTimer::timeout, this, &Keeper::submit);
     m_retry.setSingleShot(true);
     connect(&m_retry, &QTimer::timeout, this, &Keeper::submit);
+    m_settle.setSingleShot(true);
+    m_settle.setInterval(0);
+    connect(&m_settle, &QTimer::timeout, this, &Keeper::readLargeEdits);
+}
+
+void Keeper::readLargeEdits()
+{
+    for (const List list : Lists) {
+        Tracked &t = tracked(list);
+        if (t.large)
+            t.records += edit(t.large->position, t.large->removed,
+                              m_window.text(list, t.large->position, t.large->added));
+        t.large.reset();
+    }
 }
 
 Keeper::~Keeper()
@@ -62,12 +76,20 @@ void Keeper::edited(List list, int position, int removed, int added)
     // A change that reaches the end counts the document's last, implicit break in both.
     const qsizetype gone = std::min<qsizetype>(removed, t.length - position);
     const qsizetype come = std::min<qsizetype>(added, now - position);
+    if (t.large) {
+        // Changed again before the large edit could be read: it now reads as the whole list.
+        t.wholeReplaces = t.large->before;
+        t.large.reset();
+    }
     if (!t.wholeReplaces) {
-        if (position < 0 || gone < 0 || come < 0 || t.length - gone + come != now
-            || come > LargeEdit)
+        if (position < 0 || gone < 0 || come < 0 || t.length - gone + come != now) {
             t.wholeReplaces = t.length;
-        else
+        } else if (come > LargeEdit) {
+            t.large = {position, gone, come, t.length};
+            m_settle.start();
+        } else {
             t.records += edit(position, gone, m_window.text(list, position, come));
+        }
     }
     t.length = now;
     t.edited = true;
@@ -114,6 +136,7 @@ void Keeper::adopt(Copy copy)
             t.baseLength = -1;
             t.records.clear();
             t.wholeReplaces.reset();
+            t.large.reset();
             t.edited = false;
             t.started = true;
         } else {
@@ -180,6 +203,7 @@ void Keeper::startBaseline(List list, Baseline baseline)
     t.length = m_window.length(list);
     t.baseLength = baseline == Baseline::Unknown ? -1 : t.length;
     t.records.clear();
+    t.large.reset();
     // With no baseline to start from, the journal starts with the whole list.
     t.wholeReplaces = baseline == Baseline::Unknown ? std::optional<qsizetype>(0) : std::nullopt;
     t.edited = false;
@@ -203,6 +227,7 @@ void Keeper::submit()
     m_timer.stop();
     if (m_discarded)
         return;
+    readLargeEdits();
     if (m_fieldsEdited) {
         m_fields = m_window.fields();
         m_fieldsEdited = false;

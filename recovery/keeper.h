@@ -75,8 +75,14 @@ private:
         qsizetype length = 0;
         QByteArray records;
         std::optional<qsizetype> wholeReplaces; // the whole text is read at the next flush
-        bool edited = false;                    // since the last checkpoint
-        bool started = false;                   // its journal was handed to the writer
+        struct LargeEdit
+        {
+            qsizetype position, removed, added;
+            qsizetype before; // the list's length before it
+        };
+        std::optional<LargeEdit> large; // not read yet
+        bool edited = false;            // since the last checkpoint
+        bool started = false;           // its journal was handed to the writer
     };
 
     Tracked &tracked(ListFiles::List list) { return m_lists[size_t(list)]; }
@@ -84,6 +90,7 @@ private:
     void startBaseline(ListFiles::List list, Baseline baseline);
     void schedule();
     void submit();
+    void readLargeEdits();
     void handle(bool ok, const QString &path, int error,
                 std::optional<std::pair<ListFiles::List, quint32>> baselineChanged);
 
@@ -99,6 +106,7 @@ private:
     std::unique_ptr<Writer> m_writer;
     QTimer m_timer;
     QTimer m_retry;
+    QTimer m_settle;
 };
 
 } // namespace Recovery
