@@ -1,5 +1,6 @@
 #include "copies.h"
 #include "files.h"
+#include "keeper.h"
 #include "listfiles.h"
 #include "memorylimit.h"
 #include "windowfixture.h"
@@ -11,11 +12,157 @@
 
 #include <cerrno>
 #include <csignal>
+#include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 using namespace Qt::Literals::StringLiterals;
 using Kind = RecordingMessages::Kind;
+
+namespace {
+
+// The window as the keeper sees it, without widgets: lists as a document holds them, one
+// character a line break, and every range the keeper reads recorded.
+class FakeWindow final : public Recovery::Keeper::Window
+{
+public:
+    std::array<QString, 2> lists;
+    std::array<bool, 2> modified = {};
+    Recovery::Fields fieldValues{{{u"txtname"_s, QString()}}, {{u"optyes"_s, false}}};
+    mutable QList<qsizetype> reads; // characters of each read
+
+    qsizetype length(ListFiles::List list) const override { return lists[size_t(list)].size(); }
+    QString text(ListFiles::List list, qsizetype from, qsizetype count) const override
+    {
+        reads << count;
+        return lists[size_t(list)].mid(from, count);
+    }
+    bool separatorsAreBreaks(ListFiles::List) const override { return true; }
+    bool isModified(ListFiles::List list) const override { return modified[size_t(list)]; }
+    Recovery::Fields fields() const override { return fieldValues; }
+
+    // A change as a user makes it, told to \a keeper as the document tells it.
+    void change(Recovery::Keeper &keeper, ListFiles::List list, qsizetype at, qsizetype removed,
+                const QString &added)
+    {
+        lists[size_t(list)].replace(at, removed, added);
+        modified[size_t(list)] = true;
+        keeper.edited(list, int(at), int(removed), int(added.size()));
+    }
+    void type(Recovery::Keeper &keeper, const QString &name)
+    {
+        fieldValues.texts[0].second = name;
+        keeper.fieldsEdited();
+    }
+};
+
+// What a copy holds, as a start reads it back: the friends list and the name field; "none" for
+// no copy, "unreadable" for one that cannot be read.
+QString readBack()
+{
+    std::optional<Recovery::Copy> copy = Recovery::takeStaleCopy();
+    if (!copy)
+        return u"none"_s;
+    if (copy->unreadable)
+        return u"unreadable"_s;
+    const Recovery::KeptList &friends = copy->lists[size_t(ListFiles::List::Friends)];
+    const QString name = copy->fields.texts.value(0).second;
+    if (friends.whole != Recovery::KeptList::Whole::Yes)
+        return u"friends damaged, name "_s + name;
+    return friends.text + u" | "_s + name;
+}
+
+// The calls of ListFiles::systemCalls() that change the disk, counted in memory that the
+// process forked to make them shares; the one numbered `dieAt` ends the process before it is
+// made, as a kill or a power cut would, or fails with EIO when `failAt`.
+struct CallCount
+{
+    int made = 0;
+    int dieAt = 0;
+    int failAt = 0;
+};
+CallCount *calls = nullptr;
+
+bool lastCall()
+{
+    ++calls->made;
+    if (calls->made == calls->dieAt)
+        ::_exit(9);
+    if (calls->made == calls->failAt) {
+        errno = EIO;
+        return true;
+    }
+    return false;
+}
+
+void countCalls()
+{
+    ListFiles::SystemCalls &c = ListFiles::systemCalls();
+    c.write = [](int fd, const void *data, size_t size) -> ssize_t {
+        return lastCall() ? -1 : ::write(fd, data, size);
+    };
+    c.fdatasync = [](int fd) { return lastCall() ? -1 : ::fdatasync(fd); };
+    c.fsync = [](int fd) { return lastCall() ? -1 : ::fsync(fd); };
+    c.renameat = [](int a, const char *from, int b, const char *to) {
+        return lastCall() ? -1 : ::renameat(a, from, b, to);
+    };
+    c.openat = [](int folder, const char *name, int flags, mode_t mode) {
+        return (flags & O_CREAT) && lastCall() ? -1 : ::openat(folder, name, flags, mode);
+    };
+    c.mkdirat = [](int folder, const char *name, mode_t mode) {
+        return lastCall() ? -1 : ::mkdirat(folder, name, mode);
+    };
+    c.unlinkat = [](int folder, const char *name, int flags) {
+        return lastCall() ? -1 : ::unlinkat(folder, name, flags);
+    };
+}
+
+// One step of keeping work aside, after the steps that lead to it. Returns what a start reads
+// back before the step and after it.
+std::pair<QString, QString> keepingStep(const QString &step, FakeWindow &window,
+                                        Recovery::Keeper &keeper, const std::function<void()> &arm)
+{
+    using ListFiles::List;
+    const QString first = u"------\r\nName: Ann | Ann"_s;
+    if (step != u"first flush") {
+        window.change(keeper, List::Friends, 0, 0, u"------\u2029Name: Ann"_s);
+        window.type(keeper, u"Ann"_s);
+        keeper.flush();
+    }
+    QString after = u"------\r\nName: Ann\r\n------\r\nName: Bo | Bo"_s;
+    if (step == u"new baseline") {
+        // Saved, then changed again: the list file's bytes start a journal of their own.
+        ListFiles::Stamp saved;
+        ListFiles::save(List::Friends, u"------\r\nName: Ann"_s, &saved);
+        arm();
+        window.modified[size_t(List::Friends)] = false;
+        keeper.setBaseline(List::Friends, saved);
+    } else {
+        arm();
+    }
+    if (step == u"discard") {
+        keeper.discard();
+        after = u"none"_s;
+    } else if (step == u"nothing left to keep") {
+        window.type(keeper, QString());
+        window.modified = {};
+        keeper.flush();
+        after = u"none"_s;
+    } else {
+        const QString &friends = window.lists[size_t(List::Friends)];
+        window.change(keeper, List::Friends, friends.size(), 0,
+                      QString(friends.isEmpty() ? u""_s : u"\u2029"_s) + u"------\u2029Name: Bo"_s);
+        window.type(keeper, u"Bo"_s);
+        keeper.flush();
+        if (step == u"first flush")
+            after = u"------\r\nName: Bo | Bo"_s;
+    }
+    return {step == u"first flush" ? u"none"_s : first, after};
+}
+
+} // namespace
 
 class TestRecovery : public QObject
 {
@@ -31,6 +178,12 @@ private slots:
     void startOffersWorkBack();
     void killedProgramComesBack_data();
     void killedProgramComesBack();
+    void everyCrashLeavesTheOldCopyOrTheNew_data();
+    void everyCrashLeavesTheOldCopyOrTheNew();
+    void largeEditsAreReadOnce_data();
+    void largeEditsAreReadOnce();
+    void otherUsersFoldersKeepNothing_data();
+    void otherUsersFoldersKeepNothing();
 
 public:
     // What a window shows: both lists, every field, and the title's mark.
@@ -41,6 +194,11 @@ public:
 
 private:
     std::unique_ptr<QTemporaryDir> m_home;
+    // The copy that rows damage, each in its own way.
+    QTemporaryDir m_made;
+    QString m_copyMade;
+    QStringList m_first, m_second;
+    QByteArray m_firstState;
 };
 
 void TestRecovery::init()
@@ -119,6 +277,14 @@ void TestRecovery::copiesReadBack_data()
     QTest::newRow("state cut short") << u"state"_s << u"cut 1"_s << u"unreadable"_s;
     QTest::newRow("someone else's file") << u"state"_s << u"text"_s << u"unreadable"_s;
     QTest::newRow("state is a named pipe") << u"state"_s << u"fifo"_s << u"unreadable"_s;
+    QTest::newRow("state of an unknown version") << u"state"_s << u"flip 16"_s << u"unreadable"_s;
+    QTest::newRow("journal of an unknown version") << u"friends"_s << u"flip 16"_s << u"none"_s;
+    QTest::newRow("baseline damaged") << u"friends"_s << u"flip 60"_s << u"none"_s;
+    // Read no further than its state says, and in no more memory than that takes.
+    QTest::newRow("journal grown far past its state")
+            << u"friends"_s << u"grow 1500"_s << u"whole"_s;
+    QTest::newRow("copy folder is a link") << u"."_s << u"link"_s << u"unreadable"_s;
+    QTest::newRow("copy folder of another user's") << u"."_s << u"owner"_s << u"unreadable"_s;
 }
 
 void TestRecovery::copiesReadBack()
@@ -126,21 +292,29 @@ void TestRecovery::copiesReadBack()
     QFETCH(QString, file);
     QFETCH(QString, damage);
     QFETCH(QString, friends);
-    QStringList first, second;
-    const QString root = QString::fromLocal8Bit(qgetenv("XDG_STATE_HOME")) + u"/vonnerby"_s;
-    QString copy;
-    QByteArray firstState;
-    {
+    // The copy a window left that flushed twice, then ended without closing; made once.
+    if (m_copyMade.isEmpty()) {
         auto w = keepingWindow();
         work(*w, true);
         QTest::qWait(1500);
-        first = shown(*w);
-        copy = QDir(root).entryInfoList({u"copy-*"_s}, QDir::Dirs).value(0).filePath();
-        firstState = TestFiles::read(copy + u"/state"_s);
+        m_first = shown(*w);
+        const QString root = QString::fromLocal8Bit(qgetenv("XDG_STATE_HOME")) + u"/vonnerby"_s;
+        m_copyMade = QDir(root).entryInfoList({u"copy-*"_s}, QDir::Dirs).value(0).filePath();
+        m_firstState = TestFiles::read(m_copyMade + u"/state"_s);
         w->typeAtEnd("txtfriends", u" and more"_s);
         w->type("txtpass", u"!"_s);
-        second = shown(*w);
+        m_second = shown(*w);
+        w.reset();
+        QVERIFY(QDir(m_copyMade).rename(m_copyMade, m_made.filePath(u"copy-made"_s)));
+        m_copyMade = m_made.filePath(u"copy-made"_s);
     }
+    const QStringList &first = m_first;
+    const QStringList &second = m_second;
+    const QByteArray &firstState = m_firstState;
+    const QString copy = m_home->filePath(u"state/vonnerby/copy-1-0"_s);
+    QVERIFY(QDir().mkpath(copy));
+    for (const QFileInfo &made : QDir(m_copyMade).entryInfoList(QDir::Files))
+        QVERIFY(QFile::copy(made.filePath(), QDir(copy).filePath(made.fileName())));
     QVERIFY(!copy.isEmpty());
     QString path = QDir(copy).filePath(file);
     if (file == u"friends")
@@ -159,19 +333,37 @@ void TestRecovery::copiesReadBack()
         bytes = firstState;
     else if (how[0] == u"text")
         bytes = "Some other program's notes\n";
+    std::optional<MemoryLimit> limit;
     if (how[0] == u"remove" || how[0] == u"fifo") {
         QVERIFY(QFile::remove(path));
         if (how[0] == u"fifo")
             QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+    } else if (how[0] == u"grow") {
+        QVERIFY(QFile::resize(path, qint64(how[1].toInt()) << 20));
+        limit.emplace(256 << 20);
+    } else if (how[0] == u"link") {
+        QVERIFY(QDir().rename(copy, m_home->filePath(u"elsewhere"_s)));
+        QVERIFY(QFile::link(m_home->filePath(u"elsewhere"_s), copy));
+    } else if (how[0] == u"owner") {
+        if (::geteuid() != 0)
+            QSKIP("Only root can give a folder to another user");
+        QCOMPARE(::chown(QFile::encodeName(copy).constData(), 4321, 4321), 0);
     } else if (!damage.isEmpty()) {
         TestFiles::write(path, bytes);
     }
 
     std::optional<Recovery::Copy> found = Recovery::takeStaleCopy();
+    limit.reset();
     QVERIFY(found);
     QCOMPARE(bool(found->unreadable), friends == u"unreadable");
-    if (found->unreadable)
+    if (found->unreadable) {
+        // Moved aside as it stands: a link, not what it leads to.
+        QVERIFY(!Recovery::setAside(*found).isEmpty());
+        QVERIFY(!QFileInfo::exists(copy));
+        if (how[0] == u"link")
+            QVERIFY(QFile::exists(m_home->filePath(u"elsewhere/state"_s)));
         return;
+    }
     const Recovery::KeptList &kept = found->lists[size_t(ListFiles::List::Friends)];
     using Whole = Recovery::KeptList::Whole;
     const Whole whole = friends == u"none"                ? Whole::No
@@ -303,6 +495,193 @@ void TestRecovery::killedProgramComesBack()
     auto w = keepingWindow({Choice::Recover});
     QCOMPARE(w->messages->shown.size(), 1);
     QCOMPARE(shown(*w), before);
+}
+
+void TestRecovery::everyCrashLeavesTheOldCopyOrTheNew_data()
+{
+    QTest::addColumn<QString>("step");
+    QTest::addColumn<bool>("failing"); // each call in turn fails, rather than ends the program
+    for (const char *step :
+         {"first flush", "next flush", "new baseline", "nothing left to keep", "discard"}) {
+        QTest::addRow("%s, killed at each call", step) << QString::fromLatin1(step) << false;
+        QTest::addRow("%s, each call failing", step) << QString::fromLatin1(step) << true;
+    }
+}
+
+// Each call that changes the disk, in turn, is the last the program makes, or fails: a start
+// then reads back the copy as it was before the step or as it is after it, never one that is
+// damaged or names journals that are gone.
+void TestRecovery::everyCrashLeavesTheOldCopyOrTheNew()
+{
+    QFETCH(QString, step);
+    QFETCH(bool, failing);
+    calls = static_cast<CallCount *>(::mmap(nullptr, sizeof(CallCount), PROT_READ | PROT_WRITE,
+                                            MAP_SHARED | MAP_ANONYMOUS, -1, 0));
+    QVERIFY(calls != MAP_FAILED);
+    // Each run in a process of its own, with a state folder of its own.
+    const auto run = [&](int at) {
+        qputenv("XDG_STATE_HOME", m_home->filePath(u"state-%1"_s.arg(at)).toLocal8Bit());
+        *calls = {};
+        const pid_t child = ::fork();
+        if (child == 0) {
+            countCalls();
+            FakeWindow window;
+            Recovery::Keeper keeper(window);
+            keepingStep(step, window, keeper, [at, failing] {
+                calls->made = 0;
+                (failing ? calls->failAt : calls->dieAt) = at;
+            });
+            const int made = calls->made;
+            // Kept trying, it gets there.
+            if (failing) {
+                calls->failAt = 0;
+                keeper.flush();
+            }
+            calls->made = made;
+            ::_exit(0);
+        }
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    };
+    QCOMPARE(run(0), 0);
+    const int counted = calls->made;
+    QVERIFY(counted > 0);
+    std::pair<QString, QString> expected;
+    qputenv("XDG_STATE_HOME", m_home->filePath(u"state-expected"_s).toLocal8Bit());
+    {
+        FakeWindow window;
+        Recovery::Keeper keeper(window);
+        expected = keepingStep(step, window, keeper, [] {});
+    }
+    QCOMPARE(readBack(), expected.second);
+    const bool keeps = expected.second != u"none";
+    for (int at = 1; at <= counted; ++at) {
+        QCOMPARE(run(at), failing ? 0 : 9);
+        const QString found = readBack();
+        const bool either = found == expected.first || found == expected.second;
+        QVERIFY2(failing && keeps ? found == expected.second : either,
+                 qPrintable(u"call %1 of %2: %3"_s.arg(at).arg(counted).arg(found)));
+    }
+    ::munmap(calls, sizeof(CallCount));
+}
+
+void TestRecovery::largeEditsAreReadOnce_data()
+{
+    QTest::addColumn<QString>("then"); // after the paste
+    QTest::addColumn<qsizetype>("longestRead");
+    const qsizetype paste = 1536 * 1024;
+    // Read once the window is back in its loop: the paste, not the list.
+    QTest::newRow("paste") << u"loop"_s << paste;
+    // Before that, the next flush reads it.
+    QTest::newRow("paste, then flush at once") << u"flush"_s << paste;
+    // Changed again before it could be read: the whole list is read at the next flush.
+    QTest::newRow("paste, then type at once") << u"type"_s << 3 * paste + 1;
+    // An Open replaces the list, and its baseline follows at once: nothing is read.
+    QTest::newRow("open") << u"baseline"_s << qsizetype(0);
+}
+
+void TestRecovery::largeEditsAreReadOnce()
+{
+    QFETCH(QString, then);
+    QFETCH(qsizetype, longestRead);
+    using ListFiles::List;
+    FakeWindow window;
+    std::optional<Recovery::Keeper> kept;
+    Recovery::Keeper &keeper = kept.emplace(window);
+    window.change(keeper, List::Friends, 0, 0, QString(3 * 512 * 1024 * 2, u'a'));
+    keeper.flush();
+    window.reads.clear();
+    const QString pasted = QString(1536 * 1024 - 1, u'p') + u'\u2029';
+    window.change(keeper, List::Friends, 1000, 0, pasted);
+    if (then == u"loop")
+        QCoreApplication::processEvents();
+    else if (then == u"type")
+        window.change(keeper, List::Friends, 10, 0, u"t"_s);
+    else if (then == u"baseline")
+        keeper.setBaseline(List::Friends, ListFiles::stamp(List::Friends));
+    if (then != u"baseline")
+        keeper.flush();
+    QCOMPARE(window.reads.isEmpty() ? 0
+                                    : *std::max_element(window.reads.begin(), window.reads.end()),
+             longestRead);
+    if (then == u"baseline")
+        return;
+    kept.reset();
+    std::optional<Recovery::Copy> copy = Recovery::takeStaleCopy();
+    QVERIFY(copy);
+    QCOMPARE(Recovery::rawText(copy->lists[size_t(List::Friends)].text),
+             window.lists[size_t(List::Friends)]);
+}
+
+void TestRecovery::otherUsersFoldersKeepNothing_data()
+{
+    QTest::addColumn<QString>("hostile");
+    QTest::addColumn<QString>("said"); // in the one message, or nothing
+    QTest::newRow("state folder of another user's")
+            << u"owner"_s << u"That folder belongs to another user"_s;
+    QTest::newRow("another user's link on the way to it")
+            << u"link"_s << u"That link belongs to another user"_s;
+    // Its owner swaps the copy's folder for a link to a folder of the user's: the copy goes on
+    // in the folder it was, and Discard empties only that.
+    QTest::newRow("copy folder swapped for a link") << u"swap"_s << QString();
+}
+
+void TestRecovery::otherUsersFoldersKeepNothing()
+{
+    QFETCH(QString, hostile);
+    QFETCH(QString, said);
+    if (hostile != u"swap" && ::geteuid() != 0)
+        QSKIP("Only root can give a folder or a link to another user");
+    const QString state = m_home->filePath(u"state/vonnerby"_s);
+    const QString victim = m_home->filePath(u"victim"_s);
+    TestFiles::write(victim + u"/precious"_s, "keep me");
+    const auto lchown = [](const QString &path) {
+        return ::lchown(QFile::encodeName(path).constData(), 4321, 4321);
+    };
+    if (hostile == u"owner") {
+        QVERIFY(QDir().mkpath(state));
+        QCOMPARE(lchown(state), 0);
+    } else if (hostile == u"link") {
+        QVERIFY(QFile::link(victim, m_home->filePath(u"state"_s)));
+        QCOMPARE(lchown(m_home->filePath(u"state"_s)), 0);
+    }
+    auto w = keepingWindow({Choice::Discard});
+    work(*w, true);
+    if (hostile == u"swap") {
+        const auto copyFolder = [&state] {
+            return QDir(state)
+                    .entryInfoList({u"copy-*"_s}, QDir::AllEntries | QDir::System)
+                    .value(0);
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(copyFolder().filePath() + u"/state"_s), 5000);
+        const QString copy = copyFolder().filePath();
+        QVERIFY(QDir().rename(copy, m_home->filePath(u"moved"_s)));
+        QVERIFY(QFile::link(victim, copy));
+        w->type("txtname", u" more"_s);
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(m_home->filePath(u"moved/state"_s)).lastModified()
+                                         > QFileInfo(copy).lastModified().addMSecs(-1),
+                                 5000);
+        QTest::qWait(1200);
+    } else {
+        QTRY_COMPARE_WITH_TIMEOUT(w->messages->shown.size(), 1, 5000);
+        QVERIFY2(w->messages->shown[0].text.contains(said), qPrintable(w->messages->shown[0].text));
+        // Said once; the lists can still be saved.
+        w->type("txtname", u" more"_s);
+        QTest::qWait(1200);
+        QCOMPARE(w->messages->shown.size(), 1);
+        w->trigger("mnusave");
+        QCOMPARE(w->messages->shown.last().text, u"File Saved!"_s);
+        QCOMPARE(QDir(hostile == u"owner" ? state : victim)
+                         .entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System),
+                 QStringList(hostile == u"owner" ? QStringList() : QStringList{u"precious"_s}));
+    }
+    w->window->close();
+    w.reset();
+    QCOMPARE(QDir(victim).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System
+                                    | QDir::Hidden),
+             QStringList{u"precious"_s});
+    QCOMPARE(TestFiles::read(victim + u"/precious"_s), QByteArray("keep me"));
 }
 
 int main(int argc, char *argv[])
