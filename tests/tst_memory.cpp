@@ -66,6 +66,8 @@ void TestMemory::shortfallFromLimitsAndTheSystem_data()
             << 0ll << 0ll << 8000ll << u"v2 2000 1700 300"_s << 500ll << -1ll;
     QTest::newRow("cgroup v2 without a limit")
             << 0ll << 0ll << 8000ll << u"v2 max"_s << 500ll << -1ll;
+    QTest::newRow("cgroup v1 without a limit")
+            << 0ll << 0ll << 8000ll << u"v1 none 1700 100"_s << 500ll << -1ll;
     QTest::newRow("cgroup v1 limit")
             << 0ll << 0ll << 8000ll << u"v1 2000 1700 100"_s << 500ll << 400ll;
     QTest::newRow("available below the group's room")
@@ -89,8 +91,12 @@ void TestMemory::shortfallFromLimitsAndTheSystem()
                              + QByteArray::number(available * 1024) + " kB\n");
     const QStringList group = cgroup.split(u' ', Qt::SkipEmptyParts);
     const auto bytes = [&group](int i) {
-        return group[i] == u"max" ? QByteArray("max")
-                                  : QByteArray::number(group[i].toLongLong() * MB);
+        if (group[i] == u"max")
+            return QByteArray("max");
+        // What version 1 says for no limit: the largest number of whole pages.
+        if (group[i] == u"none")
+            return QByteArray("9223372036854771712");
+        return QByteArray::number(group[i].toLongLong() * MB);
     };
     if (group.value(0) == u"v2") {
         TestFiles::write(dir.filePath(u"cgroup/memory.max"_s), bytes(1) + '\n');

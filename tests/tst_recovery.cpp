@@ -180,6 +180,7 @@ private slots:
     void killedProgramComesBack();
     void everyCrashLeavesTheOldCopyOrTheNew_data();
     void everyCrashLeavesTheOldCopyOrTheNew();
+    void newestCopyFirstInAFolderOfTheUsersAlone();
     void largeEditsAreReadOnce_data();
     void largeEditsAreReadOnce();
     void otherUsersFoldersKeepNothing_data();
@@ -564,6 +565,35 @@ void TestRecovery::everyCrashLeavesTheOldCopyOrTheNew()
                  qPrintable(u"call %1 of %2: %3"_s.arg(at).arg(counted).arg(found)));
     }
     ::munmap(calls, sizeof(CallCount));
+}
+
+void TestRecovery::newestCopyFirstInAFolderOfTheUsersAlone()
+{
+    const QString state = m_home->filePath(u"state/vonnerby"_s);
+    QVERIFY(QDir().mkpath(state));
+    QVERIFY(QFile::setPermissions(state,
+                                  QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner
+                                          | QFile::ReadGroup | QFile::ExeGroup));
+    TestFiles::recordSyncs();
+    for (const QString &name : {u"first"_s, u"second"_s}) {
+        FakeWindow window;
+        Recovery::Keeper keeper(window);
+        window.type(keeper, name);
+        keeper.flush();
+        QTest::qWait(20);
+    }
+    ListFiles::systemCalls().fsync = ::fsync;
+    // Narrowed to its owner, and each new copy folder synced into it.
+    QCOMPARE(QFile::permissions(state) & 0x0077, 0);
+    QVERIFY(TestFiles::syncedFolders.contains(state));
+    for (const QString &name : {u"second"_s, u"first"_s}) {
+        std::optional<Recovery::Copy> copy = Recovery::takeStaleCopy();
+        QVERIFY(copy);
+        QCOMPARE(copy->fields.texts.value(0).second, name);
+        Recovery::discard(*copy);
+    }
+    // Nothing is left behind, locks included.
+    QCOMPARE(QDir(state).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System), {});
 }
 
 void TestRecovery::largeEditsAreReadOnce_data()
