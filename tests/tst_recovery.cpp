@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -99,8 +100,13 @@ bool lastCall()
 void countCalls()
 {
     ListFiles::SystemCalls &c = ListFiles::systemCalls();
+    // A failing write takes part of the bytes first, as on a disk that fills up.
     c.write = [](int fd, const void *data, size_t size) -> ssize_t {
-        return lastCall() ? -1 : ::write(fd, data, size);
+        if (!lastCall())
+            return ::write(fd, data, size);
+        [[maybe_unused]] const ssize_t part = ::write(fd, data, size / 2);
+        errno = EIO;
+        return -1;
     };
     c.fdatasync = [](int fd) { return lastCall() ? -1 : ::fdatasync(fd); };
     c.fsync = [](int fd) { return lastCall() ? -1 : ::fsync(fd); };
@@ -171,6 +177,8 @@ private slots:
     void init();
     void cleanup();
 
+    void journalsReadBack_data();
+    void journalsReadBack();
     void copiesReadBack_data();
     void copiesReadBack();
     void startOffersWorkBack_data();
@@ -256,6 +264,36 @@ std::unique_ptr<WindowFixture> TestRecovery::keepingWindow(QList<Choice> answers
     w->messages->answers = std::move(answers);
     w->window->keepUnsavedWork();
     return w;
+}
+
+void TestRecovery::journalsReadBack_data()
+{
+    // Records whose checksums hold but whose edits do not fit the text.
+    using Recovery::checkpoint, Recovery::edit;
+    QTest::addColumn<QByteArray>("records"); // after a first flush of "abc"
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("whole");
+    QTest::newRow("one more flush")
+            << edit(3, 0, u"d") + checkpoint(4, true, 2) << u"abcd"_s << true;
+    QTest::newRow("edit past the end")
+            << edit(2, 5, u"x") + checkpoint(-1, true, 2) << u"abc"_s << false;
+    QTest::newRow("edit after the end")
+            << edit(4, 0, u"x") + checkpoint(4, true, 2) << u"abc"_s << false;
+    QTest::newRow("checkpoint of another length")
+            << edit(3, 0, u"d") + checkpoint(5, true, 2) << u"abc"_s << false;
+}
+
+void TestRecovery::journalsReadBack()
+{
+    QFETCH(QByteArray, records);
+    QFETCH(QString, text);
+    QFETCH(bool, whole);
+    const QByteArray journal =
+            Recovery::journalStart(ListFiles::List::Friends, 3, Recovery::Baseline::Empty, true)
+            + Recovery::edit(0, 0, u"abc") + Recovery::checkpoint(3, true, 1) + records;
+    const Recovery::KeptList kept = Recovery::readJournal(journal, ListFiles::List::Friends, 3);
+    QCOMPARE(kept.text, text);
+    QCOMPARE(kept.whole == Recovery::KeptList::Whole::Yes, whole);
 }
 
 void TestRecovery::copiesReadBack_data()
@@ -595,14 +633,16 @@ void TestRecovery::newestCopyFirstInAFolderOfTheUsersAlone()
     TestFiles::write(state + u"/copy-1-0.lock"_s, "1\n");
     const ListFiles::SystemCalls real = ListFiles::systemCalls();
     for (const QString &name : {u"first"_s, u"second"_s}) {
-        // Another program removes the first lock file just as it is opened: the lock is taken
-        // again, on a file that others find.
+        // Another program takes the lock file's name just as the first one is opened: the lock is
+        // taken again, on the file that others find.
         static bool removed;
         removed = name != u"first";
         ListFiles::systemCalls().openat = [](int folder, const char *file, int flags, mode_t mode) {
             const int fd = ::openat(folder, file, flags, mode);
-            if (!removed && QByteArrayView(file).endsWith(".lock"))
+            if (!removed && QByteArrayView(file).endsWith(".lock")) {
                 removed = ::unlinkat(folder, file, 0) == 0;
+                ::close(::openat(folder, file, O_RDWR | O_CREAT, 0600));
+            }
             return fd;
         };
         TestFiles::recordSyncs();
@@ -612,7 +652,12 @@ void TestRecovery::newestCopyFirstInAFolderOfTheUsersAlone()
         keeper.flush();
         QVERIFY(removed);
         const QStringList copies = QDir(state).entryList({u"copy-*"_s}, QDir::Dirs);
-        QVERIFY(name != u"first" || QFile::exists(state + u'/' + copies.value(0) + u".lock"_s));
+        // The file at the lock's name is the one held.
+        const ListFiles::Descriptor lock(
+                ::open(QFile::encodeName(state + u'/' + copies.value(0) + u".lock"_s).constData(),
+                       O_RDWR));
+        QVERIFY(name != u"first"
+                || (lock.isValid() && ::flock(lock.get(), LOCK_EX | LOCK_NB) != 0));
         ListFiles::systemCalls().openat = real.openat;
         QTest::qWait(20);
     }
