@@ -500,6 +500,8 @@ QString Commands::describe(const ListFiles::Failure &failure) const
     case Problem::Unconfirmed:
         reason = tr("The system did not confirm that it is stored: %1").arg(failure.reason);
         break;
+    case Problem::Stopped:
+        break;
     }
     // The path on a line of its own, so that a long one does not break mid-sentence.
     QString text = what + u'\n' + failure.path + u"\n\n"_s + reason;
