@@ -17,6 +17,14 @@
 using namespace Qt::Literals::StringLiterals;
 using Kind = RecordingMessages::Kind;
 
+namespace {
+
+// The list files that work() opens.
+const QString OldFriends = u"------\r\nName: Old\r\nAim: a\u2028b"_s;
+const QString OldServers = u"------\r\nName: Box"_s;
+
+} // namespace
+
 class TestRecovery : public QObject
 {
     Q_OBJECT
@@ -31,6 +39,8 @@ private slots:
     void startOffersWorkBack();
     void killedProgramComesBack_data();
     void killedProgramComesBack();
+    void openUnderWayKeepsWorkAside_data();
+    void openUnderWayKeepsWorkAside();
 
 public:
     // What a window shows: both lists, every field, and the title's mark.
@@ -68,8 +78,8 @@ QStringList TestRecovery::shown(const WindowFixture &w)
 void TestRecovery::work(const WindowFixture &w, bool fromFiles)
 {
     if (fromFiles) {
-        ListFiles::save(ListFiles::List::Friends, u"------\r\nName: Old\r\nAim: a\u2028b"_s);
-        ListFiles::save(ListFiles::List::Servers, u"------\r\nName: Box"_s);
+        ListFiles::save(ListFiles::List::Friends, OldFriends);
+        ListFiles::save(ListFiles::List::Servers, OldServers);
         w.trigger("mnuopen");
     }
     w.type("txtname", u"Ann \u00a0Example"_s);
@@ -300,6 +310,44 @@ void TestRecovery::killedProgramComesBack()
     ::kill(pid_t(program.processId()), signal);
     QVERIFY(program.waitForFinished(20000));
     QCOMPARE(program.exitStatus(), QProcess::CrashExit);
+    auto w = keepingWindow({Choice::Recover});
+    QCOMPARE(w->messages->shown.size(), 1);
+    QCOMPARE(shown(*w), before);
+}
+
+void TestRecovery::openUnderWayKeepsWorkAside_data()
+{
+    QTest::addColumn<bool>("cancelled"); // at its last step; else typed in once it is done
+    QTest::newRow("cancelled") << true;
+    QTest::newRow("opened, then typed in") << false;
+}
+
+void TestRecovery::openUnderWayKeepsWorkAside()
+{
+    QFETCH(bool, cancelled);
+    QStringList before;
+    {
+        auto w = keepingWindow({Choice::Replace});
+        work(*w, true);
+        ListFiles::save(ListFiles::List::Friends, u"------\r\nName: New"_s);
+        ListFiles::save(ListFiles::List::Servers, u"------\r\nName: Other"_s);
+        w->messages->progressTexts.clear();
+        int steps = 0;
+        int friendsSteps = 0; // reading the file, then building the list
+        w->messages->pressCancel = [&] {
+            // The work kept aside is brought up to date while the new lists are on their way.
+            if (++steps == 1)
+                QTest::qWait(1500);
+            return cancelled && w->messages->progressTexts.size() == 2 && ++friendsSteps == 2;
+        };
+        const QStringList unsaved = shown(*w);
+        w->trigger("mnuopen");
+        QCOMPARE(shown(*w) == unsaved, cancelled);
+        if (!cancelled)
+            w->typeAtEnd("txtfriends", u"\ntyped"_s);
+        before = shown(*w);
+    }
+    // Ended without closing: what is kept is the window as it was at its end.
     auto w = keepingWindow({Choice::Recover});
     QCOMPARE(w->messages->shown.size(), 1);
     QCOMPARE(shown(*w), before);

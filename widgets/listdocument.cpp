@@ -363,7 +363,7 @@ ListDocument::Shape ListDocument::shape(const Pieces &text)
     return {lines.chars(), lines.blocks(), true};
 }
 
-void ListDocument::setText(const Shape &shape, const Pieces &text, const Piece &held)
+bool ListDocument::setText(const Shape &shape, const Pieces &text, const Piece &held)
 {
     // As with setPlainText(), replacing the whole list is no step to undo.
     const bool undo = isUndoRedoEnabled();
@@ -376,7 +376,7 @@ void ListDocument::setText(const Shape &shape, const Pieces &text, const Piece &
     Writer writer(&cursor, shape.lineByLine,
                   shape.chars > LargeList ? LargeListBlocks : RecordBlocks, 1,
                   held ? &held : nullptr);
-    text([&writer](QStringView piece) {
+    const bool whole = text([&writer](QStringView piece) {
         writer.write(piece);
         return true;
     });
@@ -384,6 +384,7 @@ void ListDocument::setText(const Shape &shape, const Pieces &text, const Piece &
     cursor.endEditBlock();
     setUndoRedoEnabled(undo);
     setModified(false);
+    return whole;
 }
 
 QString ListDocument::setText(const QString &text)
