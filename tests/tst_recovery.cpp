@@ -8,11 +8,15 @@
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QThread>
+#include <QTimer>
 
 #include <cerrno>
 #include <csignal>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <algorithm>
 
 using namespace Qt::Literals::StringLiterals;
 using Kind = RecordingMessages::Kind;
@@ -22,6 +26,15 @@ namespace {
 // The list files that work() opens.
 const QString OldFriends = u"------\r\nName: Old\r\nAim: a\u2028b"_s;
 const QString OldServers = u"------\r\nName: Box"_s;
+
+// Writing list files, not the work kept aside, 16 bytes a tenth of a second: a Save of seconds.
+ssize_t writeSlowly(int fd, const void *data, size_t size)
+{
+    if (QThread::currentThread() != qApp->thread())
+        return ::write(fd, data, size);
+    ::usleep(100'000);
+    return ::write(fd, data, std::min(size, size_t(16)));
+}
 
 } // namespace
 
@@ -288,19 +301,24 @@ void TestRecovery::startOffersWorkBack()
 void TestRecovery::killedProgramComesBack_data()
 {
     QTest::addColumn<int>("signal");
-    QTest::addColumn<int>("wait"); // ms after the last keystroke
-    QTest::newRow("SIGKILL after the 2 seconds") << int(SIGKILL) << 2000;
-    QTest::newRow("SIGTERM at once") << int(SIGTERM) << 0;
-    QTest::newRow("SIGHUP at once") << int(SIGHUP) << 0;
-    QTest::newRow("SIGINT at once") << int(SIGINT) << 0;
+    QTest::addColumn<int>("wait");    // ms after the last keystroke
+    QTest::addColumn<bool>("saving"); // and Save, slowed down, under way
+    QTest::newRow("SIGKILL after the 2 seconds") << int(SIGKILL) << 2000 << false;
+    QTest::newRow("SIGTERM at once") << int(SIGTERM) << 0 << false;
+    QTest::newRow("SIGHUP at once") << int(SIGHUP) << 0 << false;
+    QTest::newRow("SIGINT at once") << int(SIGINT) << 0 << false;
+    // Save stops first, and leaves the list files as they were, with nothing beside them.
+    QTest::newRow("SIGTERM while saving") << int(SIGTERM) << 500 << true;
 }
 
 void TestRecovery::killedProgramComesBack()
 {
     QFETCH(int, signal);
     QFETCH(int, wait);
+    QFETCH(bool, saving);
     QProcess program;
-    program.start(QCoreApplication::applicationFilePath(), {u"--work-until-killed"_s});
+    program.start(QCoreApplication::applicationFilePath(),
+                  {saving ? u"--save-until-killed"_s : u"--work-until-killed"_s});
     QVERIFY(program.waitForReadyRead(20000));
     const QStringList before =
             QString::fromUtf8(QByteArray::fromBase64(program.readLine())).split(u'\0');
@@ -313,6 +331,14 @@ void TestRecovery::killedProgramComesBack()
     auto w = keepingWindow({Choice::Recover});
     QCOMPARE(w->messages->shown.size(), 1);
     QCOMPARE(shown(*w), before);
+    if (saving) {
+        QCOMPARE(TestFiles::read(ListFiles::path(ListFiles::List::Friends)),
+                 ListFiles::fileBytes(OldFriends));
+        QCOMPARE(TestFiles::read(ListFiles::path(ListFiles::List::Servers)),
+                 ListFiles::fileBytes(OldServers));
+        QCOMPARE(QDir(ListFiles::folder()).entryList(QDir::Files | QDir::Hidden),
+                 (QStringList{u"vyfriends.txt"_s, u"vyserver.txt"_s}));
+    }
 }
 
 void TestRecovery::openUnderWayKeepsWorkAside_data()
@@ -356,13 +382,18 @@ void TestRecovery::openUnderWayKeepsWorkAside()
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
-    if (argc == 2 && qstrcmp(argv[1], "--work-until-killed") == 0) {
+    const bool saving = argc == 2 && qstrcmp(argv[1], "--save-until-killed") == 0;
+    if (saving || (argc == 2 && qstrcmp(argv[1], "--work-until-killed") == 0)) {
         auto w = TestRecovery::keepingWindow();
         w->window->show();
         TestRecovery::work(*w, true);
         const QByteArray state = TestRecovery::shown(*w).join(u'\0').toUtf8().toBase64();
         std::fputs((state + '\n').constData(), stdout);
         std::fflush(stdout);
+        if (saving) {
+            ListFiles::systemCalls().write = writeSlowly;
+            QTimer::singleShot(0, w->window.get(), [&w] { w->trigger("mnusave"); });
+        }
         return QApplication::exec();
     }
     TestRecovery test;
