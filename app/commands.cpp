@@ -12,9 +12,10 @@
 #include <QDir>
 #include <QLocale>
 
-#include <cstring>
-
+#include <algorithm>
 #include <array>
+#include <cstring>
+#include <memory>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -23,7 +24,81 @@ namespace {
 const QString FriendsList = u"txtfriends"_s;
 const QString ServerList = u"txtserver"_s;
 
+// Reading a byte from the disk takes about a tenth of the time that building a character of the
+// list in its box does; the progress bar counts in characters built.
+constexpr qint64 ReadCost = 10;
+
 } // namespace
+
+class Commands::Steps
+{
+public:
+    Steps(Commands &commands, const QString &text, qint64 total)
+        : m_commands(commands)
+        , m_progress(commands.m_form.progress(text))
+        , m_total(total)
+    {
+        // One at a time: the window lets no other command start while the progress is up.
+        Q_ASSERT(!commands.m_steps);
+        commands.m_steps = this;
+    }
+    ~Steps() { close(); }
+    Q_DISABLE_COPY_MOVE(Steps)
+
+    void setText(const QString &text)
+    {
+        if (m_progress)
+            m_progress->setText(text);
+    }
+    // The work to do turned out to be \a more than expected (or less).
+    void expect(qint64 more) { m_total = std::max(qint64(0), m_total + more); }
+    // \a count more done; false once the command is to stop.
+    bool advance(qint64 count)
+    {
+        m_done = std::min(m_done + count, m_total);
+        if (!m_stopped && m_progress)
+            m_stopped = !m_progress->advance(m_done, m_total);
+        return !stopped();
+    }
+    bool stopped() const { return m_stopped || m_interrupted; }
+    bool interrupted() const { return m_interrupted; }
+    void interrupt() { m_interrupted = true; }
+    // Gone before the command says anything more, which nothing interrupts.
+    void close()
+    {
+        m_progress.reset();
+        if (m_commands.m_steps == this)
+            m_commands.m_steps = nullptr;
+    }
+
+private:
+    Commands &m_commands;
+    std::unique_ptr<Progress> m_progress;
+    qint64 m_total = 0;
+    qint64 m_done = 0;
+    bool m_stopped = false;
+    bool m_interrupted = false;
+};
+
+struct Commands::Opening
+{
+    ListFiles::List file;
+    const QString &box;
+    Fingerprint &saved;
+    std::unique_ptr<ListBox::Replacement> list = {}; // built, not yet shown
+    Fingerprint held = {};
+    qsizetype records = 0;
+    ListFiles::Stamp stamp = {};
+};
+
+struct Commands::Saving
+{
+    ListFiles::List file;
+    const QString &box;
+    Fingerprint &saved;
+    ListFiles::Staged staged = {};
+    Fingerprint written = {};
+};
 
 Commands::Commands(Form &form)
     : m_form(form)
@@ -96,6 +171,8 @@ void Commands::open()
                                tr("Open"));
         return;
     }
+    if (m_steps)
+        return;
     if (const QString unsaved = unsavedLists(); !unsaved.isEmpty()) {
         const Question replace{
                 tr("Open"),
@@ -108,14 +185,40 @@ void Commands::open()
             return;
     }
     const BusyPointer busy;
-    if (!roomToOpen())
+    qint64 bytes = 0;
+    if (!roomToOpen(bytes))
         return;
-    qsizetype servers = 0;
-    qsizetype friends = 0;
-    if (!openList(ListFiles::List::Servers, ServerList, m_savedServers, servers)
-        || !openList(ListFiles::List::Friends, FriendsList, m_savedFriends, friends))
+    // Both lists are built while the old ones stay on screen, and shown only once both are
+    // there: stopped half-way, Open leaves everything as it was.
+    Steps steps(*this, tr("Opening the server list…"), bytes / ReadCost + bytes);
+    std::array<Opening, 2> lists{{{ListFiles::List::Servers, ServerList, m_savedServers},
+                                  {ListFiles::List::Friends, FriendsList, m_savedFriends}}};
+    QString failed;
+    for (Opening &list : lists) {
+        if (list.file == ListFiles::List::Friends)
+            steps.setText(tr("Opening the friends list…"));
+        failed = openList(list, steps);
+        if (!failed.isEmpty() || steps.stopped())
+            break;
+    }
+    steps.close();
+    if (steps.stopped()) {
+        if (!steps.interrupted())
+            m_form.announce(tr("Open was cancelled. The lists are as they were."));
         return;
+    }
+    // A list file that failed leaves its list as it was; the server list, read first, is shown.
+    for (Opening &list : lists) {
+        if (list.list)
+            showList(list);
+    }
+    if (!failed.isEmpty()) {
+        m_form.reportError(failed);
+        return;
+    }
     const QLocale locale;
+    const qsizetype servers = lists[0].records;
+    const qsizetype friends = lists[1].records;
     m_form.announce(tr("Opened the lists: %1 and %2.")
                             .arg(friends == 1 ? tr("1 friend")
                                               : tr("%1 friends").arg(locale.toString(friends)),
@@ -126,14 +229,43 @@ void Commands::open()
 bool Commands::save()
 {
     // Both files are looked at before either is written, so that a Cancel writes nothing.
-    if (!mayOverwrite())
+    if (m_steps || !mayOverwrite())
         return false;
     const BusyPointer busy;
+    // Each list is gone through twice: to choose its encoding, and to write it.
+    Steps steps(*this, tr("Saving the server list…"),
+                2 * (m_form.listSize(ServerList) + m_form.listSize(FriendsList)));
+    // Both lists are written next to their files before either takes its file's place, so that
+    // a Save stopped half-way changes no file.
+    std::array<Saving, 2> lists{{{ListFiles::List::Servers, ServerList, m_savedServers},
+                                 {ListFiles::List::Friends, FriendsList, m_savedFriends}}};
+    for (Saving &list : lists) {
+        if (list.file == ListFiles::List::Friends)
+            steps.setText(tr("Saving the friends list…"));
+        stageList(list, steps);
+        if (list.staged.failure() || steps.stopped())
+            break;
+    }
+    steps.close();
+    if (steps.stopped()) {
+        if (!steps.interrupted())
+            m_form.showInformation(tr("Save was cancelled before either list file was "
+                                      "replaced. Neither list was saved; the list files keep "
+                                      "what they held."),
+                                   tr("Save"));
+        return false;
+    }
     bool confirmed = true;
-    if (!saveList(ListFiles::List::Servers, ServerList, m_savedServers, confirmed))
-        return false;
-    if (!saveList(ListFiles::List::Friends, FriendsList, m_savedFriends, confirmed))
-        return false;
+    // A list that could not be written stops Save there; the server list, written first, takes
+    // its place all the same.
+    for (Saving &list : lists) {
+        if (const auto &failure = list.staged.failure()) {
+            m_form.reportError(describe(*failure));
+            return false;
+        }
+        if (!commitList(list, confirmed))
+            return false;
+    }
     // Not "File Saved!" without the system's word, nor a close that waits on this Save.
     if (!confirmed)
         return false;
@@ -184,6 +316,14 @@ void Commands::about()
 void Commands::exit()
 {
     m_form.unload();
+}
+
+bool Commands::interrupt()
+{
+    if (!m_steps)
+        return false;
+    m_steps->interrupt();
+    return true;
 }
 
 bool Commands::mayClose()
@@ -298,14 +438,16 @@ void Commands::markSaved(const QString &list, Fingerprint &saved, const Fingerpr
     m_form.setUnmodified(list);
 }
 
-bool Commands::roomToOpen()
+bool Commands::roomToOpen(qint64 &bytes)
 {
     // From the files' sizes alone, before anything is read: the bytes, and the least the text
-    // they hold takes in a box. A list that cannot fit is refused while the lists on screen
-    // are as they were.
+    // they hold takes in a box, beside the lists on screen. A list that cannot fit is refused
+    // while the lists on screen are as they were.
     Memory::Need need;
+    bytes = 0;
     for (const auto file : {ListFiles::List::Servers, ListFiles::List::Friends}) {
         const qint64 size = ListFiles::stamp(file).size;
+        bytes += size;
         need = need + Memory::Need{size, size} + ListDocument::need(size);
         if (const auto shortfall = Memory::shortfall(need)) {
             m_form.reportError(describe(noMemory(file, shortfall->needed, shortfall->left))
@@ -317,69 +459,104 @@ bool Commands::roomToOpen()
     return true;
 }
 
-bool Commands::openList(ListFiles::List file, const QString &list, Fingerprint &saved,
-                        qsizetype &records)
+QString Commands::openList(Opening &list, Steps &steps)
 {
-    ListFiles::Opened opened = ListFiles::open(file);
-    if (opened.failure) {
-        m_form.reportError(describe(*opened.failure));
-        return false;
-    }
-    // Before the box is touched, the text is looked at once in full: how the box will hold it,
+    // Reading counts for its part as it goes, and for what it found the list to hold.
+    qint64 read = 0;
+    const qint64 expected = ListFiles::stamp(list.file).size;
+    ListFiles::Opened opened = ListFiles::open(list.file, [&steps, &read](qint64 bytes) {
+        const qint64 more = bytes / ReadCost - read;
+        read += more;
+        return steps.advance(more);
+    });
+    if (steps.stopped())
+        return {};
+    if (opened.failure)
+        return describe(*opened.failure);
+    ListFiles::ListText &text = opened.text;
+    steps.expect(text.size() - expected);
+    const auto advancing = [&steps](const ListDocument::Piece &piece) {
+        return [&steps, &piece](QStringView part) {
+            return piece(part) && steps.advance(part.size());
+        };
+    };
+    // Before the list is built, the text is looked at once in full: how the box will hold it,
     // and whether there is room for that. Plain ASCII has no characters the box would hold
     // differently; where there is room even for the most blocks it could take, that will do.
-    ListFiles::ListText &text = opened.text;
     ListDocument::Shape shape = ListDocument::widest(text.size());
-    if (!text.isAscii() || Memory::shortfall(shape.need()))
-        shape = ListDocument::shape(
-                [&text](const ListDocument::Piece &piece) { return text.read(piece); });
+    if (!text.isAscii() || Memory::shortfall(shape.need())) {
+        steps.expect(text.size());
+        shape = ListDocument::shape([&text, &advancing](const ListDocument::Piece &piece) {
+            return text.read(advancing(piece));
+        });
+        if (steps.stopped())
+            return {};
+    }
     if (const auto shortfall = Memory::shortfall(shape.need())) {
-        // Not kept while the message waits.
-        text = {};
-        const bool servers = file == ListFiles::List::Servers;
-        m_form.reportError(
-                describe(noMemory(file, shortfall->needed, shortfall->left)) + u"\n\n"_s
+        const bool servers = list.file == ListFiles::List::Servers;
+        return describe(noMemory(list.file, shortfall->needed, shortfall->left)) + u"\n\n"_s
                 + (servers ? tr("Neither list was opened; the lists on screen are unchanged.")
                            : tr("The server list was opened; the friends list on screen is "
-                                "unchanged.")));
-        return false;
+                                "unchanged."));
     }
     // The box may change line breaks on the way in; what it then holds is the baseline.
     Fingerprinter held;
     Records::Counter counted;
-    m_form.setList(
-            list, shape, [&text](const ListDocument::Piece &piece) { return text.take(piece); },
+    list.list = m_form.buildList(
+            list.box, shape,
+            [&text, &advancing](const ListDocument::Piece &piece) {
+                return text.take(advancing(piece));
+            },
             [&held, &counted](QStringView piece) {
                 counted.add(piece);
                 return held.add(piece);
             });
-    stamp(file) = opened.stamp;
-    markSaved(list, saved, held.result());
-    if (m_keeper)
-        m_keeper->setBaseline(file, opened.stamp);
-    records = counted.records();
-    return true;
+    list.held = held.result();
+    list.records = counted.records();
+    list.stamp = opened.stamp;
+    return {};
 }
 
-bool Commands::saveList(ListFiles::List file, const QString &list, Fingerprint &saved,
-                        bool &confirmed)
+void Commands::showList(Opening &list)
 {
-    // Straight from the box, a piece at a time: a huge list is never copied whole.
-    const auto text = [this, &list](const ListFiles::Piece &piece) {
-        return m_form.readList(list, piece);
+    m_form.showList(list.box, std::move(list.list));
+    stamp(list.file) = list.stamp;
+    markSaved(list.box, list.saved, list.held);
+    // The keeper hears of no edit: the list it kept is gone with its document.
+    if (m_keeper)
+        m_keeper->setBaseline(list.file, list.stamp);
+}
+
+void Commands::stageList(Saving &list, Steps &steps)
+{
+    // Straight from the box, a piece at a time: a huge list is never copied whole. What is
+    // written last is what the list file will hold.
+    Fingerprinter written;
+    const auto text = [this, &list, &steps, &written](const ListFiles::Piece &piece) {
+        written = Fingerprinter();
+        return m_form.readList(list.box, [&piece, &steps, &written](QStringView part) {
+            written.add(part);
+            return piece(part) && steps.advance(part.size());
+        });
     };
+    list.staged = ListFiles::stage(list.file, text);
+    list.written = written.result();
+}
+
+bool Commands::commitList(Saving &list, bool &confirmed)
+{
     ListFiles::Stamp written;
-    if (const auto failure = ListFiles::save(file, text, &written)) {
+    if (const auto failure = list.staged.commit(&written)) {
         m_form.reportError(describe(*failure));
         // The file holds this list now, confirmed or not: Save goes on.
         if (failure->problem != ListFiles::Failure::Problem::Unconfirmed)
             return false;
         confirmed = false;
     }
-    stamp(file) = written;
-    markSaved(list, saved, fingerprint(list));
+    stamp(list.file) = written;
+    markSaved(list.box, list.saved, list.written);
     if (m_keeper)
-        m_keeper->setBaseline(file, written);
+        m_keeper->setBaseline(list.file, written);
     return true;
 }
 
@@ -499,6 +676,8 @@ QString Commands::describe(const ListFiles::Failure &failure) const
         break;
     case Problem::Unconfirmed:
         reason = tr("The system did not confirm that it is stored: %1").arg(failure.reason);
+        break;
+    case Problem::Stopped:
         break;
     }
     // The path on a line of its own, so that a long one does not break mid-sentence.

@@ -36,6 +36,9 @@ public:
 
     // Before the window closes: saves or discards unsaved lists, or says to keep it open.
     bool mayClose();
+    // Stops the Open or Save at work under its progress window as Cancel does, but without a
+    // word, as nobody may be there to read it; false when no command is at work so.
+    bool interrupt();
 
     // The entry fields, as work kept aside holds them.
     static const QStringList &textFields();
@@ -74,11 +77,18 @@ private:
     bool isUnsaved(const QString &list, const Fingerprint &saved) const;
     QString unsavedLists() const;
     void markSaved(const QString &list, Fingerprint &saved, const Fingerprint &now);
-    bool roomToOpen();
-    // On success,  records is how many records the list now holds.
-    bool openList(ListFiles::List file, const QString &list, Fingerprint &saved,
-                  qsizetype &records);
-    bool saveList(ListFiles::List file, const QString &list, Fingerprint &saved, bool &confirmed);
+    // How far Open or Save has got, told to its progress window.
+    class Steps;
+    // A list on its way between its box and its file.
+    struct Opening;
+    struct Saving;
+    // Whether both list files, \a bytes in all, can be opened beside the lists on screen.
+    bool roomToOpen(qint64 &bytes);
+    // Reads and builds the list; on failure, what to tell the user.
+    QString openList(Opening &list, Steps &steps);
+    void showList(Opening &list);
+    void stageList(Saving &list, Steps &steps);
+    bool commitList(Saving &list, bool &confirmed);
     ListFiles::Failure noMemory(ListFiles::List file, qint64 needed, qint64 left) const;
     QString describe(const ListFiles::Failure &failure) const;
     ListFiles::Stamp &stamp(ListFiles::List file);
@@ -94,4 +104,5 @@ private:
     ListFiles::Stamp m_serverStamp;
     ListFiles::Stamp m_friendsStamp;
     Recovery::Keeper *m_keeper = nullptr;
+    Steps *m_steps = nullptr; // of the command at work under its progress window
 };

@@ -244,6 +244,7 @@ void MainWindow::createMenus()
             (m_commands.get()->*command)();
             // Emptying a document clears its modified state without saying so.
             markUnsavedLists();
+            endIfAsked();
         });
     };
 
@@ -402,6 +403,7 @@ void MainWindow::closeEvent(QCloseEvent *event)
     // The user chose to leave, and what was not saved goes with the window.
     if (closing && m_keeper)
         m_keeper->discard();
+    endIfAsked();
 }
 
 void MainWindow::keepUnsavedWork()
@@ -423,6 +425,12 @@ void MainWindow::keepUnsavedWork()
 
 void MainWindow::endKeepingWork(int signal)
 {
+    // An Open or Save under way stops first, leaving the lists and the list files as they were,
+    // and no half-written file behind; the end comes as soon as it has.
+    if (m_commands->interrupt()) {
+        m_endAsked = signal;
+        return;
+    }
     // Nobody may be there to answer a question: the work is kept instead, up to date.
     m_keeper->flush();
     if (signal != 0)
@@ -430,4 +438,10 @@ void MainWindow::endKeepingWork(int signal)
     m_ending = true;
     QMetaObject::invokeMethod(
             qApp, [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
+}
+
+void MainWindow::endIfAsked()
+{
+    if (const std::optional<int> signal = std::exchange(m_endAsked, std::nullopt))
+        endKeepingWork(*signal);
 }

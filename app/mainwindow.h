@@ -9,6 +9,7 @@
 #include <QRect>
 
 #include <memory>
+#include <optional>
 
 class Commands;
 class Form;
@@ -50,6 +51,8 @@ private:
     double fontScale() const;
     void fitToFont();
     void endKeepingWork(int signal);
+    // Ends as endKeepingWork() would have, had a command not been at work when it was asked.
+    void endIfAsked();
 
     std::unique_ptr<Messages> m_messages;
     std::unique_ptr<Form> m_form;
@@ -58,6 +61,8 @@ private:
     std::unique_ptr<RecoveryLink> m_link;
     std::unique_ptr<Recovery::Keeper> m_keeper;
     bool m_ending = false;
+    // The signal that is to end the program once the command at work has stopped (0: a logout).
+    std::optional<int> m_endAsked;
 
     // Each placed control with its geometry in pixels at 15 twips each, before any scaling.
     struct Placed

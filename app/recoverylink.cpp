@@ -18,14 +18,19 @@ RecoveryLink::RecoveryLink(QWidget &window, Form &form)
     : m_window(window)
     , m_form(form)
 {
-    m_documents[size_t(List::Servers)] = window.findChild<ListBox *>(u"txtserver"_s)->list();
-    m_documents[size_t(List::Friends)] = window.findChild<ListBox *>(u"txtfriends"_s)->list();
+    m_boxes[size_t(List::Servers)] = window.findChild<ListBox *>(u"txtserver"_s);
+    m_boxes[size_t(List::Friends)] = window.findChild<ListBox *>(u"txtfriends"_s);
+}
+
+ListDocument *RecoveryLink::document(List list) const
+{
+    return m_boxes[size_t(list)]->list();
 }
 
 void RecoveryLink::connectTo(Recovery::Keeper &keeper)
 {
     for (const List list : {List::Servers, List::Friends}) {
-        connect(m_documents[size_t(list)], &QTextDocument::contentsChange, this,
+        connect(m_boxes[size_t(list)], &ListBox::listChanged, this,
                 [&keeper, list](int position, int removed, int added) {
                     keeper.edited(list, position, removed, added);
                 });
@@ -46,15 +51,15 @@ void RecoveryLink::connectTo(Recovery::Keeper &keeper)
 qsizetype RecoveryLink::length(List list) const
 {
     // Less the document's last, implicit paragraph break.
-    return m_documents[size_t(list)]->characterCount() - 1;
+    return document(list)->characterCount() - 1;
 }
 
 QString RecoveryLink::text(List list, qsizetype from, qsizetype count) const
 {
-    QTextDocument *document = m_documents[size_t(list)];
+    QTextDocument *shown = document(list);
     if (from == 0 && count == length(list))
-        return document->toRawText();
-    QTextCursor cursor(document);
+        return shown->toRawText();
+    QTextCursor cursor(shown);
     cursor.setPosition(int(from));
     cursor.setPosition(int(from + count), QTextCursor::KeepAnchor);
     return cursor.selectedText();
@@ -62,12 +67,12 @@ QString RecoveryLink::text(List list, qsizetype from, qsizetype count) const
 
 bool RecoveryLink::separatorsAreBreaks(List list) const
 {
-    return m_documents[size_t(list)]->separatorsAreBreaks();
+    return document(list)->separatorsAreBreaks();
 }
 
 bool RecoveryLink::isModified(List list) const
 {
-    return m_documents[size_t(list)]->isModified();
+    return document(list)->isModified();
 }
 
 Recovery::Fields RecoveryLink::fields() const

@@ -7,6 +7,7 @@
 #include <array>
 
 class Form;
+class ListBox;
 class ListDocument;
 class QWidget;
 
@@ -26,7 +27,10 @@ public:
     Recovery::Fields fields() const override;
 
 private:
+    // The document a list box shows now: Open gives it another.
+    ListDocument *document(ListFiles::List list) const;
+
     QWidget &m_window;
     Form &m_form;
-    std::array<ListDocument *, 2> m_documents = {}; // by ListFiles::List
+    std::array<ListBox *, 2> m_boxes = {}; // by ListFiles::List
 };

@@ -8,6 +8,7 @@
 #include "form.h"
 #include "mainwindow.h"
 #include "messages.h"
+#include "progresswindow.h"
 
 #include <QAction>
 #include <QApplication>
@@ -42,6 +43,10 @@ public:
         return Choice::Cancel;
     }
     void announce(const QString &) override { }
+    std::unique_ptr<Progress> progress(const QString &text) override
+    {
+        return std::make_unique<ProgressWindow>(nullptr, text);
+    }
     QString asked;
 };
 

@@ -1,10 +1,11 @@
 // File, Open and File, Save of large friends lists, every figure taken in a fresh process of its
 // own so that its memory and its page faults are its own:
-// - Open, from reading the files to the first painted frame, round by round in turn with its
-//   floor (a process that only reads the friends file and decodes it, as any program showing
-//   it must) and, for the smaller lists, today's per-line document (setPlainText()); each ratio
-//   is taken against the floor of the same round. Memory: resident after Open, and the peak
-//   during it beside that plus the file's size.
+// - Open, from reading the files to the first painted frame, with its progress window: round by
+//   round, and within a round list size by list size, in turn with its floor (a process that
+//   only reads the friends file and decodes it, as any program showing it must) and, for the
+//   smaller lists, the per-line document (setPlainText()); each ratio is taken against the floor
+//   of the same round and size, and the sizes are printed side by side. Memory: resident after
+//   Open, and the peak during it beside that plus the file's size.
 // - Five Opens of the same list in one process: resident memory after each.
 // - Save: the peak during it beside the resident memory before it.
 // Usage: bench_listfiles [records...]   (default 10000 100000 1000000)
@@ -205,6 +206,7 @@ struct Series
 qint64 writeList(int records)
 {
     // Written a slice at a time: a million records are half a gigabyte as one string.
+    QDir().mkpath(ListFiles::folder());
     QFile file(ListFiles::path(ListFiles::List::Friends));
     if (!file.open(QIODevice::WriteOnly))
         qFatal("cannot write the friends list");
@@ -219,68 +221,100 @@ qint64 writeList(int records)
     return file.size();
 }
 
-void measureOpen(int records, int rounds)
+// The lists of one size, in a data folder of their own, and what was measured of them.
+struct ListSize
 {
-    const double fileMb = double(writeList(records)) / (1024 * 1024);
-    const bool withPerLine = records <= 100'000;
+    int records = 0;
+    QByteArray folder;
+    double fileMb = 0;
     Series floor, floorCpu, open, openCpu, ratio, cpuRatio, before, after, peak, key;
     Series perLine, perLineRatio, perLineAfter, perLineKey;
+
+    bool withPerLine() const { return records <= 100'000; }
+    void use() const { qputenv("XDG_DATA_HOME", folder); }
+};
+
+void measureOpen(std::vector<ListSize> &sizes, int rounds)
+{
     const QByteArray loadBefore = loadAverage();
     for (int round = 0; round < rounds; ++round) {
-        const QList<double> f = runChild({u"--floor"_s});
-        const QList<double> o = runChild({u"--open"_s, u"window"_s});
-        floor.add(f[0]);
-        floorCpu.add(f[1]);
-        open.add(o[0]);
-        openCpu.add(o[1]);
-        ratio.add(o[0] / f[0]);
-        cpuRatio.add(o[1] / f[1]);
-        before.add(o[2]);
-        after.add(o[3]);
-        peak.add(o[4] - (o[3] + fileMb));
-        key.add(o[5]);
-        if (withPerLine) {
-            const QList<double> p = runChild({u"--open"_s, u"per-line"_s});
-            perLine.add(p[0]);
-            perLineRatio.add(p[0] / f[0]);
-            perLineAfter.add(p[3]);
-            perLineKey.add(p[5]);
+        for (ListSize &size : sizes) {
+            size.use();
+            const QList<double> f = runChild({u"--floor"_s});
+            const QList<double> o = runChild({u"--open"_s, u"window"_s});
+            size.floor.add(f[0]);
+            size.floorCpu.add(f[1]);
+            size.open.add(o[0]);
+            size.openCpu.add(o[1]);
+            size.ratio.add(o[0] / f[0]);
+            size.cpuRatio.add(o[1] / f[1]);
+            size.before.add(o[2]);
+            size.after.add(o[3]);
+            size.peak.add(o[4] - (o[3] + size.fileMb));
+            size.key.add(o[5]);
+            if (size.withPerLine()) {
+                const QList<double> p = runChild({u"--open"_s, u"per-line"_s});
+                size.perLine.add(p[0]);
+                size.perLineRatio.add(p[0] / f[0]);
+                size.perLineAfter.add(p[3]);
+                size.perLineKey.add(p[5]);
+            }
         }
     }
-    std::printf("%9d records, %.1f MB file, min / median of %d rounds (load %s, then %s):\n",
-                records, fileMb, rounds, loadBefore.constData(), loadAverage().constData());
-    std::printf("    floor, read + decode:  %s ms  (processor %s ms)\n", floor.text().constData(),
-                floorCpu.text().constData());
-    std::printf("    the window's Open:     %s ms  (processor %s ms)\n", open.text().constData(),
-                openCpu.text().constData());
-    std::printf("      x floor of its round: %s          (processor x %s)\n",
-                ratio.text("%5.2f").constData(), cpuRatio.text("%5.2f").constData());
-    std::printf("      resident %s MB after (%s before); peak during Open minus (resident "
-                "after + file), worst: %+.1f MB\n",
-                after.text("%.0f").constData(), before.text("%.0f").constData(), peak.max());
-    std::printf("      keystroke in the middle, median of 21: %s ms\n",
-                key.text("%.3f").constData());
-    if (withPerLine) {
-        std::printf("    per-line document:     %s ms, x floor %s, resident %s MB, keystroke %s "
-                    "ms\n",
-                    perLine.text().constData(), perLineRatio.text("%.1f").constData(),
-                    perLineAfter.text("%.0f").constData(), perLineKey.text("%.3f").constData());
-    }
+    std::printf("min / median of %d rounds (load %s, then %s):\n", rounds, loadBefore.constData(),
+                loadAverage().constData());
+    constexpr int Column = 30;
+    const auto row = [&sizes](const char *label, const auto &cell) {
+        std::printf("  %-34s", label);
+        for (const ListSize &size : sizes)
+            std::printf("%*s", Column, cell(size).constData());
+        std::printf("\n");
+    };
+    row("", [](const ListSize &size) {
+        return QByteArray::number(size.records) + " records, "
+                + QByteArray::number(size.fileMb, 'f', 1) + " MB";
+    });
+    row("floor, read + decode, ms", [](const ListSize &size) { return size.floor.text(); });
+    row("  processor, ms", [](const ListSize &size) { return size.floorCpu.text(); });
+    row("the window's Open, ms", [](const ListSize &size) { return size.open.text(); });
+    row("  processor, ms", [](const ListSize &size) { return size.openCpu.text(); });
+    row("  x floor of its round", [](const ListSize &size) { return size.ratio.text("%.2f"); });
+    row("  processor x floor of its round",
+        [](const ListSize &size) { return size.cpuRatio.text("%.2f"); });
+    row("  resident after (before), MB", [](const ListSize &size) {
+        return size.after.text("%.0f") + " (" + size.before.text("%.0f") + ")";
+    });
+    row("  peak - (after + file), worst, MB",
+        [](const ListSize &size) { return QByteArray::number(size.peak.max(), 'f', 1); });
+    row("  keystroke in the middle, ms",
+        [](const ListSize &size) { return size.key.text("%.3f"); });
+    row("per-line document, ms", [](const ListSize &size) {
+        return size.withPerLine() ? size.perLine.text() : QByteArray("-");
+    });
+    row("  x floor of its round", [](const ListSize &size) {
+        return size.withPerLine() ? size.perLineRatio.text("%.1f") : QByteArray("-");
+    });
+    row("  resident after, MB", [](const ListSize &size) {
+        return size.withPerLine() ? size.perLineAfter.text("%.0f") : QByteArray("-");
+    });
+    row("  keystroke in the middle, ms", [](const ListSize &size) {
+        return size.withPerLine() ? size.perLineKey.text("%.3f") : QByteArray("-");
+    });
     std::fflush(stdout);
 }
 
-void measureMemory(int records)
+void measureMemory(const ListSize &size)
 {
-    const double fileMb = double(writeList(records)) / (1024 * 1024);
+    size.use();
     const QList<double> r = runChild({u"--reopen"_s});
     std::printf("%9d records (%.1f MB file): five Opens in one process, resident after each:",
-                records, fileMb);
+                size.records, size.fileMb);
     for (int i = 0; i < 5; ++i)
         std::printf(" %.1f", r[2 * i]);
     std::printf(" MB (fifth / first %.3f);\n%14s peak during each minus (resident after + file):",
                 r[8] / r[0], "");
     for (int i = 0; i < 5; ++i)
-        std::printf(" %+.1f", r[2 * i + 1] - (r[2 * i] + fileMb));
+        std::printf(" %+.1f", r[2 * i + 1] - (r[2 * i] + size.fileMb));
     const QList<double> s = runChild({u"--save"_s});
     std::printf(
             " MB\n%14s Save: resident before %.1f MB, peak during %.1f MB (%+.1f MB), %.0f ms\n",
@@ -304,23 +338,28 @@ int main(int argc, char *argv[])
     if (args.size() == 2 && args[1] == u"--save")
         return saveChild();
 
-    QList<int> sizes;
+    QList<int> records;
     for (qsizetype i = 1; i < args.size(); ++i)
-        sizes << args[i].toInt();
-    if (sizes.isEmpty())
-        sizes = {10'000, 100'000, 1'000'000};
+        records << args[i].toInt();
+    if (records.isEmpty())
+        records = {10'000, 100'000, 1'000'000};
     QTemporaryDir home;
-    qputenv("XDG_DATA_HOME", home.path().toLocal8Bit());
-    QDir().mkpath(ListFiles::folder());
-    std::printf("File, Open: fresh processes in turn, round by round: the floor (read and decode "
-                "the files),\nthe window's Open (to the first painted frame) and, up to 100,000 "
-                "records, the per-line document.\n");
-    for (const int records : sizes)
-        measureOpen(records, records >= 1'000'000 ? 3 : 5);
+    std::vector<ListSize> sizes(size_t(records.size()));
+    for (qsizetype i = 0; i < records.size(); ++i) {
+        ListSize &size = sizes[size_t(i)];
+        size.records = records[i];
+        size.folder = home.filePath(QString::number(i)).toLocal8Bit();
+        size.use();
+        size.fileMb = double(writeList(size.records)) / (1024 * 1024);
+    }
+    std::printf("File, Open: fresh processes in turn, round by round and size by size: the floor "
+                "(read and\ndecode the files), the window's Open (to the first painted frame) and, "
+                "up to 100,000\nrecords, the per-line document.\n");
+    measureOpen(sizes, 5);
     std::printf("Memory:\n");
-    for (const int records : sizes) {
-        if (records >= 100'000)
-            measureMemory(records);
+    for (const ListSize &size : sizes) {
+        if (size.records >= 100'000)
+            measureMemory(size);
     }
     return 0;
 }

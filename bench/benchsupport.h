@@ -2,6 +2,7 @@
 
 #include "announcer.h"
 #include "messages.h"
+#include "progresswindow.h"
 #include "records.h"
 
 #include <QElapsedTimer>
@@ -14,7 +15,7 @@
 #include <vector>
 
 // Messages that nobody has to dismiss. Announcements are made for real once an announcer is
-// given, so that timings include them.
+// given, and progress is shown for real, so that timings include them.
 class SilentMessages final : public Messages
 {
 public:
@@ -27,6 +28,10 @@ public:
     {
         if (announcer)
             announcer->say(text);
+    }
+    std::unique_ptr<Progress> progress(const QString &text) override
+    {
+        return std::make_unique<ProgressWindow>(nullptr, text);
     }
 };
 

@@ -33,6 +33,10 @@ constexpr int PartWritten = -1;
 // readAll's answers when the file grew past MaxFileSize, or there was no memory for more of it.
 constexpr int ReadPastLimit = -2;
 constexpr int ReadNoMemory = -3;
+// The answer when the caller stopped reading or writing half-way.
+constexpr int StoppedHalfWay = -4;
+// Read this much at a time, so that the caller hears how far reading has got.
+constexpr qsizetype ReadStep = 4 * 1024 * 1024;
 
 QString fileName(List list)
 {
@@ -280,17 +284,24 @@ bool writeList(const Pieces &text, const Write &write)
 int writeList(int fd, const Pieces &text)
 {
     int error = 0;
-    writeList(text, [fd, &error](QByteArrayView bytes) {
+    const bool whole = writeList(text, [fd, &error](QByteArrayView bytes) {
         error = writeAll(fd, bytes);
         return error == 0;
     });
-    return error;
+    // Stopped with nothing refused: the text itself stopped.
+    return whole || error != 0 ? error : StoppedHalfWay;
 }
 
 Failure writeFailure(Failure::Action action, List list, int error)
 {
-    return error == PartWritten ? failure(action, list, Failure::Problem::PartWritten)
-                                : failure(action, list, Failure::Problem::System, error);
+    switch (error) {
+    case PartWritten:
+        return failure(action, list, Failure::Problem::PartWritten);
+    case StoppedHalfWay:
+        return failure(action, list, Failure::Problem::Stopped);
+    default:
+        return failure(action, list, Failure::Problem::System, error);
+    }
 }
 
 // A renamed or new file is only kept for sure once its folder's entry is on the disk.
@@ -433,9 +444,9 @@ private:
     size_t m_released = 0;
 };
 
-// Reads to the end of the file, which may have grown since it was looked at. Returns 0, the
-// system's error, ReadPastLimit or ReadNoMemory.
-int readAll(int fd, Bytes &bytes, qsizetype &got)
+// Reads to the end of the file, which may have grown since it was looked at, telling \a reading
+// as it goes. Returns 0, the system's error, ReadPastLimit, ReadNoMemory or StoppedHalfWay.
+int readAll(int fd, Bytes &bytes, qsizetype &got, const Reading &reading)
 {
     got = 0;
     for (;;) {
@@ -449,8 +460,8 @@ int readAll(int fd, Bytes &bytes, qsizetype &got)
             if (!bytes.reserve(std::max(qsizetype(info.st_size), got) + 64 * 1024, got))
                 return ReadNoMemory;
         }
-        const ssize_t n =
-                systemCalls().read(fd, bytes.data() + got, size_t(bytes.capacity() - got));
+        const qsizetype step = std::min(bytes.capacity() - got, ReadStep);
+        const ssize_t n = systemCalls().read(fd, bytes.data() + got, size_t(step));
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0)
@@ -458,6 +469,8 @@ int readAll(int fd, Bytes &bytes, qsizetype &got)
         if (n == 0)
             return 0;
         got += n;
+        if (reading && !reading(got))
+            return StoppedHalfWay;
     }
 }
 
@@ -589,65 +602,122 @@ std::optional<Failure> save(List list, QStringView text, Stamp *written)
 
 std::optional<Failure> save(List list, const Pieces &text, Stamp *written)
 {
+    Staged staged = stage(list, text);
+    if (staged.failure())
+        return staged.failure();
+    return staged.commit(written);
+}
+
+struct Staged::Data
+{
+    List list = List::Servers;
+    Descriptor folder;
+    QByteArray name;
+    QByteArray temp; // the new file's name in the folder, until it takes the list file's place
+    bool existed = false;
+    Stamp stamp;
+    int unsynced = 0; // a folder made on the way could not be synced into its parent: why
+
+    ~Data()
+    {
+        if (!temp.isEmpty())
+            systemCalls().unlinkat(folder.get(), temp.constData(), 0);
+    }
+
+    std::optional<Failure> write(const Pieces &text);
+};
+
+Staged::Staged() = default;
+Staged::Staged(Staged &&) noexcept = default;
+Staged &Staged::operator=(Staged &&) noexcept = default;
+Staged::~Staged() = default;
+
+Staged stage(List list, const Pieces &text)
+{
+    Staged staged;
+    auto data = std::make_unique<Staged::Data>();
+    data->list = list;
+    if (auto failed = data->write(text))
+        staged.m_failure = std::move(failed);
+    else
+        staged.d = std::move(data);
+    return staged;
+}
+
+// On a failure, the new file, if it was made, goes with the data.
+std::optional<Failure> Staged::Data::write(const Pieces &text)
+{
     using Problem = Failure::Problem;
-    const auto failed = [list](Problem problem, int error = 0) {
-        return failure(Failure::Action::Save, list, problem, error);
+    const auto failed = [this](Problem problem, int error = 0) {
+        Failure f = ListFiles::failure(Failure::Action::Save, list, problem, error);
+        f.existed = existed;
+        return f;
     };
     if (const auto problem = noFolder())
         return failed(*problem);
     // Drive C always exists; our stand-in for it may not yet.
-    const Found found = locate(QFile::encodeName(path(list)), Folders::Make);
+    Found found = locate(QFile::encodeName(path(list)), Folders::Make);
     if (auto refused = refusal(Failure::Action::Save, list, found))
         return refused;
-    const bool existed = found.state == Found::State::File;
-    const auto stopped = [&failed, existed](int error) {
-        Failure f = failed(Problem::System, error);
-        f.existed = existed;
-        return f;
-    };
+    existed = found.state == Found::State::File;
     if (!found.folder.isValid())
-        return stopped(ENOENT);
-    const int folder = found.folder.get();
+        return failed(Problem::System, ENOENT);
+    folder = std::move(found.folder);
+    name = found.name;
+    unsynced = found.unsynced;
     // Replacing leaves a read-only file's own bytes alone; its owner meant it to stay as is.
-    if (existed && ::faccessat(folder, found.name.constData(), W_OK, AT_SYMLINK_NOFOLLOW) != 0)
-        return stopped(errno);
+    if (existed && ::faccessat(folder.get(), name.constData(), W_OK, AT_SYMLINK_NOFOLLOW) != 0)
+        return failed(Problem::System, errno);
 
     // Made owner-only, so a new list is never readable by others, not even for a moment.
-    QByteArray temp;
-    const int fd = makeTemporary(folder, found.name, temp);
-    if (fd < 0)
-        return stopped(errno);
-    const auto abandon = [folder, &temp, existed](Failure f, int fdToClose = -1) {
-        if (fdToClose >= 0)
-            ::close(fdToClose);
-        systemCalls().unlinkat(folder, temp.constData(), 0);
-        f.existed = existed;
-        return f;
-    };
+    const int fd = makeTemporary(folder.get(), name, temp);
+    if (fd < 0) {
+        const int error = errno;
+        temp.clear();
+        return failed(Problem::System, error);
+    }
     // Owner and mode of the file looked at, never anything found at the path later. The owner
     // first: giving a file away clears its set-user and set-group bits.
     if (existed) {
         // Root saving someone's list must not take it from them.
-        if (::geteuid() == 0 && ::fchown(fd, found.info.st_uid, found.info.st_gid) != 0)
-            return abandon(failed(Problem::System, errno), fd);
-        if (::fchmod(fd, found.info.st_mode & 07777) != 0)
-            return abandon(failed(Problem::System, errno), fd);
+        if ((::geteuid() == 0 && ::fchown(fd, found.info.st_uid, found.info.st_gid) != 0)
+            || ::fchmod(fd, found.info.st_mode & 07777) != 0) {
+            const int error = errno;
+            ::close(fd);
+            return failed(Problem::System, error);
+        }
     }
-    Stamp stamp;
-    if (auto finished = finish(fd, text, Failure::Action::Save, list, stamp))
-        return abandon(*finished);
-    if (systemCalls().renameat(folder, temp.constData(), folder, found.name.constData()) != 0)
-        return abandon(failed(Problem::System, errno));
-    if (written)
-        *written = stampInPlace(folder, found.name, stamp);
-    if (const int error = syncFolder(folder))
-        return failed(Problem::Unconfirmed, error);
-    if (found.unsynced)
-        return failed(Problem::Unconfirmed, found.unsynced);
+    if (auto finished = finish(fd, text, Failure::Action::Save, list, stamp)) {
+        finished->existed = existed;
+        return finished;
+    }
     return std::nullopt;
 }
 
-Opened open(List list)
+std::optional<Failure> Staged::commit(Stamp *written)
+{
+    if (!d)
+        return m_failure;
+    const std::unique_ptr<Data> data = std::move(d);
+    const int folder = data->folder.get();
+    if (systemCalls().renameat(folder, data->temp.constData(), folder, data->name.constData())
+        != 0) {
+        Failure f = ListFiles::failure(Failure::Action::Save, data->list, Failure::Problem::System,
+                                       errno);
+        f.existed = data->existed;
+        return f;
+    }
+    data->temp.clear();
+    if (written)
+        *written = stampInPlace(folder, data->name, data->stamp);
+    const int synced = syncFolder(folder);
+    if (const int error = synced ? synced : data->unsynced)
+        return ListFiles::failure(Failure::Action::Save, data->list, Failure::Problem::Unconfirmed,
+                                  error);
+    return std::nullopt;
+}
+
+Opened open(List list, const Reading &reading)
 {
     using Problem = Failure::Problem;
     const auto failed = [list](Problem problem, int error = 0) {
@@ -686,10 +756,17 @@ Opened open(List list)
     if (!data->bytes.reserve(qsizetype(info.st_size) + 1))
         return failed(Problem::NoMemory);
     qsizetype got = 0;
-    if (const int error = readAll(fd.get(), data->bytes, got)) {
-        if (error == ReadPastLimit)
+    if (const int error = readAll(fd.get(), data->bytes, got, reading)) {
+        switch (error) {
+        case ReadPastLimit:
             return failed(Problem::TooLarge);
-        return error == ReadNoMemory ? failed(Problem::NoMemory) : failed(Problem::System, error);
+        case ReadNoMemory:
+            return failed(Problem::NoMemory);
+        case StoppedHalfWay:
+            return failed(Problem::Stopped);
+        default:
+            return failed(Problem::System, error);
+        }
     }
     data->decoder = Decoder(QByteArrayView(data->bytes.data(), got));
     data->decoder.dropFinalLineEnd();

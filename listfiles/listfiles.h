@@ -34,6 +34,7 @@ struct Failure
         PartWritten,  // the system took only part of the list and gave no reason
         Unconfirmed,  // written, but the system did not confirm the file is stored
         RelativeHome, // no data folder can be named: HOME is not an absolute path
+        Stopped,      // the caller stopped it half-way; nothing was changed
     };
     enum class Kind { Directory, Fifo, Device, Socket, DanglingLink, Other, UntrustedLink };
 
@@ -78,10 +79,37 @@ Stamp stampOfOpen(int fd);
 // to neither root nor the owner of its folder is not followed. \a written, if given, receives
 // the stamp of the file just written, on success and with Unconfirmed, when it is in place.
 std::optional<Failure> save(List list, QStringView text, Stamp *written = nullptr);
-// The same for a list too large to copy: \a text is gone through twice.
+// The same for a list too large to copy: \a text is gone through twice. Stopped when \a text
+// stops before its end.
 std::optional<Failure> save(List list, const Pieces &text, Stamp *written = nullptr);
 
+// The first half of save(): the new list written in full next to the list file and synced, but
+// not yet in its place. Until commit(), the list file keeps what it held, and a Staged list that
+// goes uncommitted is removed again; so several lists can be written before any file changes.
+class Staged
+{
+public:
+    Staged();
+    Staged(Staged &&) noexcept;
+    Staged &operator=(Staged &&) noexcept;
+    ~Staged();
+
+    // Why nothing is staged, if nothing is.
+    const std::optional<Failure> &failure() const { return m_failure; }
+    // The second half of save(), with its failures; once only.
+    std::optional<Failure> commit(Stamp *written = nullptr);
+
+private:
+    friend Staged stage(List list, const Pieces &text);
+    struct Data;
+    std::unique_ptr<Data> d;
+    std::optional<Failure> m_failure;
+};
+Staged stage(List list, const Pieces &text);
+
 struct Opened;
+// Told how many bytes of a file have been read so far; returns false to stop reading.
+using Reading = std::function<bool(qint64 bytes)>;
 
 // A list file's text as read from the disk, decoded only as it is handed out: a huge list never
 // exists as one string beside the box that shows it, nor its bytes beside the whole text.
@@ -105,7 +133,7 @@ public:
     QString toString();
 
 private:
-    friend Opened open(List list);
+    friend Opened open(List list, const Reading &reading);
     struct Data;
     std::unique_ptr<Data> d;
 };
@@ -116,8 +144,9 @@ struct Opened
     std::optional<Failure> failure;
     Stamp stamp; // of the file the text was read from
 };
-// Reads the file; its bytes stay in memory until the text is taken.
-Opened open(List list);
+// Reads the file; its bytes stay in memory until the text is taken. \a reading, if given, is
+// told as the bytes come in, and may stop the reading (Stopped).
+Opened open(List list, const Reading &reading = {});
 
 // A folder reached the way the lists' folder is: a name at a time, each link judged before it is
 // followed. With \a make, missing folders are made owner-only, each synced into its parent.

@@ -5,6 +5,9 @@
 
 #include <algorithm>
 #include <limits>
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 #include <sys/mman.h>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -116,6 +119,15 @@ std::optional<Shortfall> shortfall(const Need &need)
         return Shortfall{need.addressSpace, std::min(addressLeft, memoryLeft)};
     ::munmap(probe, size_t(std::max(need.addressSpace, page)));
     return std::nullopt;
+}
+
+void giveBack()
+{
+#ifdef __GLIBC__
+    // Large blocks freed raise glibc's bar for mapping blocks of their own, so those that follow
+    // come from the heap, which it gives back only from its end.
+    ::malloc_trim(0);
+#endif
 }
 
 } // namespace Memory

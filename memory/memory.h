@@ -46,4 +46,8 @@ Sources &sources();
 // is tried and given back, so that limits this code does not know of count too.
 std::optional<Shortfall> shortfall(const Need &need);
 
+// Gives memory that is free again back to the system, once a job has let go of a great deal of
+// it: the allocator would keep much of it otherwise, and each such job leave the process larger.
+void giveBack();
+
 } // namespace Memory

@@ -1,6 +1,7 @@
 #include "dialogmessages.h"
 
 #include "announcer.h"
+#include "progresswindow.h"
 
 #include <QCoreApplication>
 #include <QCursor>
@@ -118,4 +119,9 @@ void DialogMessages::announce(const QString &text)
     if (!m_announcer)
         m_announcer = new Announcer(m_parent);
     m_announcer->say(text);
+}
+
+std::unique_ptr<Progress> DialogMessages::progress(const QString &text)
+{
+    return std::make_unique<ProgressWindow>(m_parent, text);
 }

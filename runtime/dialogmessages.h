@@ -17,6 +17,7 @@ public:
     void error(const QString &text) override;
     Choice ask(const Question &question) override;
     void announce(const QString &text) override;
+    std::unique_ptr<Progress> progress(const QString &text) override;
 
 private:
     QWidget *m_parent = nullptr;

@@ -100,10 +100,27 @@ bool Form::readList(const QString &name, const ListDocument::Piece &piece) const
     return list(name)->list()->read(piece);
 }
 
-void Form::setList(const QString &name, const ListDocument::Shape &shape,
-                   const ListDocument::Pieces &text, const ListDocument::Piece &held)
+qsizetype Form::listSize(const QString &name) const
 {
-    list(name)->setList(shape, text, held);
+    // Each line break is one character in the document, and two read out.
+    const QTextDocument *document = list(name)->list();
+    return document->characterCount() - 1 + document->blockCount() - 1;
+}
+
+std::unique_ptr<ListBox::Replacement> Form::buildList(const QString &name,
+                                                      const ListDocument::Shape &shape,
+                                                      const ListDocument::Pieces &text,
+                                                      const ListDocument::Piece &held)
+{
+    std::unique_ptr<ListBox::Replacement> built = list(name)->replacement();
+    if (!built->setText(shape, text, held))
+        return {};
+    return built;
+}
+
+void Form::showList(const QString &name, std::unique_ptr<ListBox::Replacement> built)
+{
+    list(name)->replaceList(std::move(built));
 }
 
 bool Form::isModified(const QString &name) const
@@ -167,6 +184,11 @@ Choice Form::ask(const Question &question)
 void Form::announce(const QString &text)
 {
     m_messages.announce(text);
+}
+
+std::unique_ptr<Progress> Form::progress(const QString &text)
+{
+    return m_messages.progress(text);
 }
 
 void Form::unload()

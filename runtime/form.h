@@ -4,13 +4,15 @@
 // option button, reached by the control's name afresh each time; messages; unloading.
 // Text crosses this boundary with CR LF line breaks, whatever the widgets keep inside.
 
+#include "listbox.h"
 #include "listdocument.h"
 #include "messages.h"
 
 #include <QString>
 #include <QStringView>
 
-class ListBox;
+#include <memory>
+
 class QWidget;
 
 class Form
@@ -29,10 +31,17 @@ public:
     // A list's whole text, exactly as text() reads it, a piece at a time: lists run to hundreds
     // of megabytes, and are never copied whole.
     bool readList(const QString &control, const ListDocument::Piece &piece) const;
-    // Replaces a list's whole text with \a text, handed out once in pieces, in the shape
-    // ListDocument::shape() found for it; \a held is handed the text as readList() will read it.
-    void setList(const QString &control, const ListDocument::Shape &shape,
-                 const ListDocument::Pieces &text, const ListDocument::Piece &held);
+    // About how many characters readList() hands out.
+    qsizetype listSize(const QString &control) const;
+    // A list's whole new text, \a text handed out once in pieces, in the shape
+    // ListDocument::shape() found for it, built while the box goes on showing the old one;
+    // \a held is handed the text as readList() will read it. Nothing if \a text stopped.
+    std::unique_ptr<ListBox::Replacement> buildList(const QString &control,
+                                                    const ListDocument::Shape &shape,
+                                                    const ListDocument::Pieces &text,
+                                                    const ListDocument::Piece &held);
+    // Shows a list that buildList() built in place of the old one, at once.
+    void showList(const QString &control, std::unique_ptr<ListBox::Replacement> list);
 
     // Whether the text changed since setUnmodified(); a cheap first look before comparing texts.
     bool isModified(const QString &control) const;
@@ -47,6 +56,7 @@ public:
     void reportError(const QString &text);
     Choice ask(const Question &question);
     void announce(const QString &text);
+    std::unique_ptr<Progress> progress(const QString &text);
 
     // Closes the window, which ends the program once the window agrees to close.
     void unload();

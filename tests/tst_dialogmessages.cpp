@@ -1,10 +1,12 @@
 #include "announcer.h"
 #include "dialogmessages.h"
+#include "progresswindow.h"
 
 #include <QAccessible>
 
 #include <QApplication>
 #include <QMessageBox>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QScopeGuard>
 #include <QTest>
@@ -26,6 +28,8 @@ private slots:
     void questionAnswersWithTheButtonPressed();
     void boxesWaitWithTheNormalPointer();
     void announcementsAppearToScreenReadersOnly();
+    void progressAppearsOnceWorkTakesAWhileAndStops_data();
+    void progressAppearsOnceWorkTakesAWhileAndStops();
 
 private:
     // Runs \a inspect on the message box once it is up; it must close the box.
@@ -184,6 +188,50 @@ void TestDialogMessages::announcementsAppearToScreenReadersOnly()
     QCOMPARE(reader->role(), QAccessible::Notification);
     QCOMPARE(reader->text(QAccessible::Name), u"Added Ann."_s);
     QVERIFY(announcer->isVisible() && announcer->size().isEmpty());
+}
+
+void TestDialogMessages::progressAppearsOnceWorkTakesAWhileAndStops_data()
+{
+    QTest::addColumn<QString>("stop"); // how the user stops the work
+    QTest::newRow("Cancel") << u"Cancel"_s;
+    QTest::newRow("Escape") << u"Escape"_s;
+    QTest::newRow("close button") << u"close"_s;
+}
+
+void TestDialogMessages::progressAppearsOnceWorkTakesAWhileAndStops()
+{
+    QFETCH(QString, stop);
+    m_parent.show();
+    DialogMessages messages(&m_parent);
+    QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+    const auto restore = qScopeGuard([] { QGuiApplication::restoreOverrideCursor(); });
+    std::unique_ptr<Progress> progress = messages.progress(u"Opening the server list…"_s);
+    QVERIFY(progress->advance(1, 100));
+    // Once the work has gone on for half a second, its next step shows the window.
+    QTest::qWait(ProgressWindow::ShowAfter + 100);
+    progress->setText(u"Opening the friends list…"_s);
+    QVERIFY(progress->advance(50, 100));
+    auto *dialog = m_parent.findChild<QProgressDialog *>();
+    QVERIFY(dialog && dialog->isVisible() && dialog->isModal());
+    QCOMPARE(dialog->windowTitle(), u"Vonnerby"_s);
+    QCOMPARE(dialog->labelText(), u"Opening the friends list…"_s);
+    // Read out as it appears, as a message box is.
+    QCOMPARE(QAccessible::queryAccessibleInterface(dialog)->role(), QAccessible::AlertMessage);
+    QCOMPARE(double(dialog->value()) / dialog->maximum(), 0.5);
+    // Busy, with a pointer that shows that Cancel can be pressed.
+    QCOMPARE(QGuiApplication::overrideCursor()->shape(), Qt::BusyCursor);
+    auto *cancel = dialog->findChild<QPushButton *>();
+    QCOMPARE(cancel->text(), u"&Cancel"_s);
+    if (stop == u"Cancel"_s)
+        cancel->click();
+    else if (stop == u"Escape"_s)
+        QTest::keyClick(dialog, Qt::Key_Escape);
+    else
+        dialog->close();
+    QVERIFY(!progress->advance(60, 100));
+    progress.reset();
+    QVERIFY(!m_parent.findChild<QProgressDialog *>());
+    QCOMPARE(QGuiApplication::overrideCursor()->shape(), Qt::WaitCursor);
 }
 
 QTEST_MAIN(TestDialogMessages)

@@ -7,6 +7,8 @@
 #include <QDir>
 #include <QFile>
 #include <QGuiApplication>
+#include <QPaintEvent>
+#include <QScopeGuard>
 #include <QScrollBar>
 #include <QTabWidget>
 #include <QTemporaryDir>
@@ -16,11 +18,26 @@
 #include <cstdio>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
 
 using namespace Qt::Literals::StringLiterals;
 using Kind = RecordingMessages::Kind;
 using ListFiles::List;
 using TestFiles::read, TestFiles::write;
+
+// What a widget has been asked to paint.
+struct PaintedRegion : QObject
+{
+    QRegion region;
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() == QEvent::Paint)
+            region += static_cast<QPaintEvent *>(event)->region();
+        return false;
+    }
+};
 
 class TestListCommands : public QObject
 {
@@ -43,6 +60,10 @@ private slots:
     void openWithMissingFiles();
     void openRefusesListsMemoryCannotHold();
     void saveStopsAtFailingFriendsFile();
+    void openStoppedHalfWayChangesNothing_data();
+    void openStoppedHalfWayChangesNothing();
+    void saveStoppedHalfWayChangesNoFile_data();
+    void saveStoppedHalfWayChangesNoFile();
     void closeAsksOnlyAboutUnsavedChanges();
     void closeAnswers();
     void openAsksBeforeReplacingUnsavedLists();
@@ -128,7 +149,13 @@ void TestListCommands::openReplacesAndAddFollowsWithoutBlankLine()
     setList("txtfriends", u"to be replaced"_s);
     w->messages->answers << Choice::Replace;
     w->trigger("mnuopen");
+    // What the box shows is drawn anew, all of it.
+    QWidget *shown = w->find<QPlainTextEdit>("txtfriends")->viewport();
+    QCoreApplication::processEvents();
+    PaintedRegion painted;
+    shown->installEventFilter(&painted);
     w->trigger("mnuopen");
+    QTRY_COMPARE(painted.region, QRegion(shown->rect()));
     QCOMPARE(w->list("txtfriends"), u"------\r\nName: x"_s);
     QCOMPARE(w->list("txtserver"), u"------\r\nName: s"_s);
     w->click("cmd1");
@@ -437,6 +464,155 @@ void TestListCommands::saveStopsAtFailingFriendsFile()
         QCOMPARE(read(path(List::Friends)),
                  existed ? QByteArray("friends before\r\n") : QByteArray("(missing)"));
     }
+}
+
+// Lines of a list file, \a bytes of them or about.
+static QByteArray someList(const char *record, int bytes)
+{
+    QByteArray list;
+    for (int i = 0; list.size() < bytes; ++i)
+        list += "------\r\nName: " + QByteArray(record) + QByteArray::number(i) + "\r\nAim: a\r\n";
+    return list;
+}
+
+// Reading a list file 4 KiB at a time, counting the bytes: Open goes in many small steps.
+static qint64 bytesRead = 0;
+static ssize_t readSlowly(int fd, void *data, size_t size)
+{
+    const ssize_t got = ::read(fd, data, std::min(size, size_t(4096)));
+    bytesRead += std::max(got, ssize_t(0));
+    return got;
+}
+
+void TestListCommands::openStoppedHalfWayChangesNothing_data()
+{
+    QTest::addColumn<QString>("at"); // where Cancel is pressed: list and step
+    QTest::newRow("reading the server list") << u"servers read"_s;
+    QTest::newRow("building the server list") << u"servers built"_s;
+    QTest::newRow("reading the friends list") << u"friends read"_s;
+    QTest::newRow("building the friends list") << u"friends built"_s;
+    QTest::newRow("at the last step") << u"last"_s;
+    QTest::newRow("not at all") << QString();
+}
+
+void TestListCommands::openStoppedHalfWayChangesNothing()
+{
+    QFETCH(QString, at);
+    // Large enough to be built in several pieces, small enough to be no burden.
+    const QByteArray servers = someList("s", 20'000);
+    const QByteArray friends = someList("f", 150'000);
+    write(path(List::Servers), servers + "\r\n");
+    write(path(List::Friends), friends + "\r\n");
+    const ListFiles::SystemCalls real = ListFiles::systemCalls();
+    ListFiles::systemCalls().read = readSlowly;
+    const auto restore = qScopeGuard([real] { ListFiles::systemCalls() = real; });
+    w->trigger("mnuopen");
+    const int steps = w->messages->advances;
+    QCOMPARE(w->messages->progressTexts,
+             (QStringList{u"Opening the server list…"_s, u"Opening the friends list…"_s}));
+
+    // Unsaved changes, undo steps and fields that Open must leave as they are when stopped.
+    w->typeAtEnd("txtfriends", u"typed"_s);
+    setList("txtserver", u"servers typed"_s);
+    w->type("txtname", u"Ann"_s);
+    const QString friendsBefore = w->list("txtfriends");
+    auto *friendsBox = w->find<QPlainTextEdit>("txtfriends");
+    w->messages->shown.clear();
+    w->messages->progressTexts.clear();
+    w->messages->answers << Choice::Replace;
+    // The step at which Cancel is pressed: the bytes read so far tell reading from building.
+    const qint64 both = servers.size() + friends.size() + 4;
+    bytesRead = 0;
+    int step = 0;
+    int atWholeFile = 0; // steps since the file was read whole; the first is the read itself
+    w->messages->pressCancel = [&] {
+        ++step;
+        const qint64 file = bytesRead <= servers.size() + 2 ? servers.size() + 2 : both;
+        atWholeFile = bytesRead == file ? atWholeFile + 1 : 0;
+        if (at == u"servers read"_s)
+            return step == 1;
+        if (at == u"servers built"_s)
+            return file != both && atWholeFile == 2;
+        if (at == u"friends read"_s)
+            return file == both && bytesRead < both;
+        if (at == u"friends built"_s)
+            return file == both && atWholeFile == 2;
+        return at == u"last"_s && step == steps;
+    };
+    w->trigger("mnuopen");
+    w->messages->pressCancel = {};
+    QCOMPARE(w->messages->shown.size(), 1); // only the question about replacing unsaved lists
+
+    if (at.isEmpty()) {
+        QCOMPARE(w->list("txtserver"), QString::fromLatin1(servers));
+        QCOMPARE(w->list("txtfriends"), QString::fromLatin1(friends));
+        QVERIFY(!w->window->isWindowModified());
+        QVERIFY(w->messages->announced.last().startsWith(u"Opened the lists"_s));
+        return;
+    }
+    QCOMPARE(w->messages->progressTexts.size(), at.startsWith(u"servers"_s) ? 1 : 2);
+    QCOMPARE(w->list("txtserver"), u"servers typed"_s);
+    QCOMPARE(w->list("txtfriends"), friendsBefore);
+    QCOMPARE(w->find<QLineEdit>("txtname")->text(), u"Ann"_s);
+    QVERIFY(w->window->isWindowModified());
+    QCOMPARE(w->messages->announced.last(), u"Open was cancelled. The lists are as they were."_s);
+    // The very list that was there, undo steps and all.
+    friendsBox->undo();
+    QCOMPARE(w->list("txtfriends"), QString::fromLatin1(friends));
+    QVERIFY(w->window->isWindowModified()); // the server list still differs
+}
+
+void TestListCommands::saveStoppedHalfWayChangesNoFile_data()
+{
+    QTest::addColumn<QString>("at"); // where Cancel is pressed
+    QTest::newRow("writing the server list") << u"servers"_s;
+    QTest::newRow("writing the friends list") << u"friends"_s;
+    QTest::newRow("at the last step") << u"last"_s;
+}
+
+void TestListCommands::saveStoppedHalfWayChangesNoFile()
+{
+    QFETCH(QString, at);
+    setList("txtserver", u"servers"_s);
+    setList("txtfriends", QString::fromLatin1(someList("f", 150'000)));
+    w->trigger("mnusave");
+    const int steps = w->messages->advances;
+    QCOMPARE(w->messages->progressTexts,
+             (QStringList{u"Saving the server list…"_s, u"Saving the friends list…"_s}));
+    const QByteArray servers = read(path(List::Servers));
+    const QByteArray friends = read(path(List::Friends));
+
+    w->typeAtEnd("txtserver", u" and more"_s);
+    w->typeAtEnd("txtfriends", u"more"_s);
+    w->messages->shown.clear();
+    int step = 0;
+    w->messages->pressCancel = [&] {
+        ++step;
+        if (at == u"servers"_s)
+            return true;
+        if (at == u"friends"_s)
+            return w->messages->progressTexts.last() == u"Saving the friends list…"_s;
+        return step == steps;
+    };
+    w->trigger("mnusave");
+    w->messages->pressCancel = {};
+    // Neither file replaced, and nothing left beside them.
+    QCOMPARE(read(path(List::Servers)), servers);
+    QCOMPARE(read(path(List::Friends)), friends);
+    QCOMPARE(QDir(ListFiles::folder()).entryList(QDir::Files | QDir::Hidden),
+             (QStringList{u"vyfriends.txt"_s, u"vyserver.txt"_s}));
+    QCOMPARE(w->messages->shown.size(), 1);
+    QCOMPARE(w->messages->shown[0].kind, Kind::Information);
+    QCOMPARE(w->messages->shown[0].title, u"Save"_s);
+    QVERIFY2(w->messages->shown[0].text.contains(u"Neither list was saved"_s),
+             qPrintable(w->messages->shown[0].text));
+    QVERIFY(w->window->isWindowModified());
+
+    // The files are as this window last saved them: saving again asks nothing.
+    w->trigger("mnusave");
+    QCOMPARE(w->messages->shown.last().text, u"File Saved!"_s);
+    QCOMPARE(read(path(List::Servers)), QByteArray("servers and more\r\n"));
+    QVERIFY(!w->window->isWindowModified());
 }
 
 void TestListCommands::closeAsksOnlyAboutUnsavedChanges()

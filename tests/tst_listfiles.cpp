@@ -291,6 +291,11 @@ void TestListFiles::halfDoneWritesFail_data()
     QTest::newRow("open: read fails")
             << QByteArray("open") << with([](auto &c) { c.read = failingRead; }) << system
             << systemReason(EIO) << before;
+    // The caller gives up half-way: the text stops coming, or reading is told to stop.
+    QTest::newRow("save: text stops")
+            << QByteArray("save, stopped") << calls << int(Problem::Stopped) << QString() << before;
+    QTest::newRow("open: stopped")
+            << QByteArray("open, stopped") << calls << int(Problem::Stopped) << QString() << before;
 }
 
 void TestListFiles::halfDoneWritesFail()
@@ -307,14 +312,19 @@ void TestListFiles::halfDoneWritesFail()
         QVERIFY(!ListFiles::save(List::Friends, u"saved before"));
 
     ListFiles::systemCalls() = calls;
+    const auto halfText = [](const ListFiles::Piece &piece) { return piece(u"half") && false; };
     const auto failure = action == "save" ? ListFiles::save(List::Friends, QString(100'000, u'x'))
+            : action == "save, stopped"   ? ListFiles::save(List::Friends, halfText)
             : action == "create"          ? ListFiles::create(List::Friends, u"Text1").failure
-                                          : ListFiles::open(List::Friends).failure;
+            : action == "open, stopped"
+            ? ListFiles::open(List::Friends, [](qint64) { return false; }).failure
+            : ListFiles::open(List::Friends).failure;
     ListFiles::systemCalls() = m_realCalls;
     QCOMPARE(failure ? int(failure->problem) : -1, problem);
     QCOMPARE(failure ? failure->list : List::Friends, List::Friends);
     QCOMPARE(failure ? failure->reason : QString(), reason);
-    QCOMPARE(failure ? failure->existed : false, action == "save" && file == "saved before\r\n");
+    QCOMPARE(failure ? failure->existed : false,
+             action.startsWith("save") && file == "saved before\r\n");
     // The old file as it was, or none; nothing else left behind.
     QCOMPARE(read(friends), file);
     QCOMPARE(QDir(ListFiles::folder()).entryList(QDir::Files | QDir::Hidden),

@@ -9,6 +9,8 @@
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QThread>
+#include <QTimer>
 
 #include <cerrno>
 #include <csignal>
@@ -18,6 +20,8 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <algorithm>
 
 using namespace Qt::Literals::StringLiterals;
 using Kind = RecordingMessages::Kind;
@@ -167,6 +171,19 @@ std::pair<QString, QString> keepingStep(const QString &step, FakeWindow &window,
     return {step == u"first flush" ? u"none"_s : first, after};
 }
 
+// The list files that work() opens.
+const QString OldFriends = u"------\r\nName: Old\r\nAim: a\u2028b"_s;
+const QString OldServers = u"------\r\nName: Box"_s;
+
+// Writing list files, not the work kept aside, 16 bytes a tenth of a second: a Save of seconds.
+ssize_t writeSlowly(int fd, const void *data, size_t size)
+{
+    if (QThread::currentThread() != qApp->thread())
+        return ::write(fd, data, size);
+    ::usleep(100'000);
+    return ::write(fd, data, std::min(size, size_t(16)));
+}
+
 } // namespace
 
 class TestRecovery : public QObject
@@ -193,6 +210,8 @@ private slots:
     void largeEditsAreReadOnce();
     void otherUsersFoldersKeepNothing_data();
     void otherUsersFoldersKeepNothing();
+    void openUnderWayKeepsWorkAside_data();
+    void openUnderWayKeepsWorkAside();
 
 public:
     // What a window shows: both lists, every field, and the title's mark.
@@ -235,8 +254,8 @@ QStringList TestRecovery::shown(const WindowFixture &w)
 void TestRecovery::work(const WindowFixture &w, bool fromFiles)
 {
     if (fromFiles) {
-        ListFiles::save(ListFiles::List::Friends, u"------\r\nName: Old\r\nAim: a\u2028b"_s);
-        ListFiles::save(ListFiles::List::Servers, u"------\r\nName: Box"_s);
+        ListFiles::save(ListFiles::List::Friends, OldFriends);
+        ListFiles::save(ListFiles::List::Servers, OldServers);
         w.trigger("mnuopen");
     }
     w.type("txtname", u"Ann \u00a0Example"_s);
@@ -511,19 +530,24 @@ void TestRecovery::startOffersWorkBack()
 void TestRecovery::killedProgramComesBack_data()
 {
     QTest::addColumn<int>("signal");
-    QTest::addColumn<int>("wait"); // ms after the last keystroke
-    QTest::newRow("SIGKILL after the 2 seconds") << int(SIGKILL) << 2000;
-    QTest::newRow("SIGTERM at once") << int(SIGTERM) << 0;
-    QTest::newRow("SIGHUP at once") << int(SIGHUP) << 0;
-    QTest::newRow("SIGINT at once") << int(SIGINT) << 0;
+    QTest::addColumn<int>("wait");    // ms after the last keystroke
+    QTest::addColumn<bool>("saving"); // and Save, slowed down, under way
+    QTest::newRow("SIGKILL after the 2 seconds") << int(SIGKILL) << 2000 << false;
+    QTest::newRow("SIGTERM at once") << int(SIGTERM) << 0 << false;
+    QTest::newRow("SIGHUP at once") << int(SIGHUP) << 0 << false;
+    QTest::newRow("SIGINT at once") << int(SIGINT) << 0 << false;
+    // Save stops first, and leaves the list files as they were, with nothing beside them.
+    QTest::newRow("SIGTERM while saving") << int(SIGTERM) << 500 << true;
 }
 
 void TestRecovery::killedProgramComesBack()
 {
     QFETCH(int, signal);
     QFETCH(int, wait);
+    QFETCH(bool, saving);
     QProcess program;
-    program.start(QCoreApplication::applicationFilePath(), {u"--work-until-killed"_s});
+    program.start(QCoreApplication::applicationFilePath(),
+                  {saving ? u"--save-until-killed"_s : u"--work-until-killed"_s});
     QVERIFY(program.waitForReadyRead(20000));
     const QStringList before =
             QString::fromUtf8(QByteArray::fromBase64(program.readLine())).split(u'\0');
@@ -533,6 +557,52 @@ void TestRecovery::killedProgramComesBack()
     ::kill(pid_t(program.processId()), signal);
     QVERIFY(program.waitForFinished(20000));
     QCOMPARE(program.exitStatus(), QProcess::CrashExit);
+    auto w = keepingWindow({Choice::Recover});
+    QCOMPARE(w->messages->shown.size(), 1);
+    QCOMPARE(shown(*w), before);
+    if (saving) {
+        QCOMPARE(TestFiles::read(ListFiles::path(ListFiles::List::Friends)),
+                 ListFiles::fileBytes(OldFriends));
+        QCOMPARE(TestFiles::read(ListFiles::path(ListFiles::List::Servers)),
+                 ListFiles::fileBytes(OldServers));
+        QCOMPARE(QDir(ListFiles::folder()).entryList(QDir::Files | QDir::Hidden),
+                 (QStringList{u"vyfriends.txt"_s, u"vyserver.txt"_s}));
+    }
+}
+
+void TestRecovery::openUnderWayKeepsWorkAside_data()
+{
+    QTest::addColumn<bool>("cancelled"); // at its last step; else typed in once it is done
+    QTest::newRow("cancelled") << true;
+    QTest::newRow("opened, then typed in") << false;
+}
+
+void TestRecovery::openUnderWayKeepsWorkAside()
+{
+    QFETCH(bool, cancelled);
+    QStringList before;
+    {
+        auto w = keepingWindow({Choice::Replace});
+        work(*w, true);
+        ListFiles::save(ListFiles::List::Friends, u"------\r\nName: New"_s);
+        ListFiles::save(ListFiles::List::Servers, u"------\r\nName: Other"_s);
+        w->messages->progressTexts.clear();
+        int steps = 0;
+        int friendsSteps = 0; // reading the file, then building the list
+        w->messages->pressCancel = [&] {
+            // The work kept aside is brought up to date while the new lists are on their way.
+            if (++steps == 1)
+                QTest::qWait(1500);
+            return cancelled && w->messages->progressTexts.size() == 2 && ++friendsSteps == 2;
+        };
+        const QStringList unsaved = shown(*w);
+        w->trigger("mnuopen");
+        QCOMPARE(shown(*w) == unsaved, cancelled);
+        if (!cancelled)
+            w->typeAtEnd("txtfriends", u"\ntyped"_s);
+        before = shown(*w);
+    }
+    // Ended without closing: what is kept is the window as it was at its end.
     auto w = keepingWindow({Choice::Recover});
     QCOMPARE(w->messages->shown.size(), 1);
     QCOMPARE(shown(*w), before);
@@ -832,13 +902,18 @@ void TestRecovery::otherUsersFoldersKeepNothing()
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
-    if (argc == 2 && qstrcmp(argv[1], "--work-until-killed") == 0) {
+    const bool saving = argc == 2 && qstrcmp(argv[1], "--save-until-killed") == 0;
+    if (saving || (argc == 2 && qstrcmp(argv[1], "--work-until-killed") == 0)) {
         auto w = TestRecovery::keepingWindow();
         w->window->show();
         TestRecovery::work(*w, true);
         const QByteArray state = TestRecovery::shown(*w).join(u'\0').toUtf8().toBase64();
         std::fputs((state + '\n').constData(), stdout);
         std::fflush(stdout);
+        if (saving) {
+            ListFiles::systemCalls().write = writeSlowly;
+            QTimer::singleShot(0, w->window.get(), [&w] { w->trigger("mnusave"); });
+        }
         return QApplication::exec();
     }
     TestRecovery test;

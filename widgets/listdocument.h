@@ -44,8 +44,9 @@ public:
 
     // Replaces the whole text with \a text, handed out once, in the shape shape() found for it.
     // Not undoable, and the document counts as unmodified afterwards. \a held is handed the text
-    // as the document now holds it, as read() would hand it out.
-    void setText(const Shape &shape, const Pieces &text, const Piece &held);
+    // as the document now holds it, as read() would hand it out. False when \a text stopped
+    // before its end: the document then holds only what came.
+    bool setText(const Shape &shape, const Pieces &text, const Piece &held);
     // The same for a text in memory; returns the text as the document now holds it.
     QString setText(const QString &text);
     // Adds to the end as one undo step, in time proportional to \a text; users' cursors stay.

@@ -22,9 +22,7 @@ TextBox::TextBox(QTextDocument *text, QWidget *parent)
     setFont(unshaped);
     // A document as Qt makes for itself, with the line layout of our own.
     text->setParent(this);
-    auto *layout = new TextBoxLayout(text);
-    layout->setPaintDevice(viewport());
-    text->setDocumentLayout(layout);
+    layOut(text);
     text->setDefaultFont(font());
     setDocument(text);
     setTabChangesFocus(true);
@@ -33,6 +31,25 @@ TextBox::TextBox(QTextDocument *text, QWidget *parent)
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     // Always there, so a long list never re-lays itself out when a bar would appear.
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+}
+
+void TextBox::layOut(QTextDocument *text) const
+{
+    auto *layout = new TextBoxLayout(text);
+    layout->setPaintDevice(viewport());
+    text->setDocumentLayout(layout);
+}
+
+void TextBox::fit(QTextDocument *text) const
+{
+    const QTextDocument *shown = document();
+    text->setDefaultFont(shown->defaultFont());
+    text->setDefaultTextOption(shown->defaultTextOption());
+    text->setDocumentMargin(shown->documentMargin());
+    layOut(text);
+    const auto *from = qobject_cast<QPlainTextDocumentLayout *>(shown->documentLayout());
+    static_cast<QPlainTextDocumentLayout *>(text->documentLayout())
+            ->setCursorWidth(from->cursorWidth());
 }
 
 void TextBox::keyPressEvent(QKeyEvent *event)
