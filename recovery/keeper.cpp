@@ -20,9 +20,11 @@ constexpr std::array Lists{List::Servers, List::Friends};
 // of the promised two covers the writing and syncing.
 constexpr int FlushDelay = 1000;
 constexpr int RetryDelay = 5000;
-// An edit larger than this is read once the window is back in its event loop, or never, when
-// the edit was an Open, whose new baseline follows it at once.
+// An edit larger than this is read a slice at a time, each in a turn of the event loop of its
+// own, so that the window never waits long for it; or never, when the edit was an Open, whose
+// new baseline follows it at once.
 constexpr qsizetype LargeEdit = 1024 * 1024;
+constexpr qsizetype ReadSlice = 256 * 1024;
 // How long the end of the program waits for the disk before it goes without.
 constexpr std::chrono::seconds FlushLimit{20};
 
@@ -50,18 +52,31 @@ Keeper::Keeper(Window &window, QObject *parent)
     connect(&m_retry, &QTimer::timeout, this, &Keeper::submit);
     m_settle.setSingleShot(true);
     m_settle.setInterval(0);
-    connect(&m_settle, &QTimer::timeout, this, &Keeper::readLargeEdits);
+    connect(&m_settle, &QTimer::timeout, this, [this] { readLargeEdits(false); });
 }
 
-void Keeper::readLargeEdits()
+void Keeper::readLarge(List list, bool all)
 {
-    for (const List list : Lists) {
-        Tracked &t = tracked(list);
-        if (t.large)
-            t.records += edit(t.large->position, t.large->removed,
-                              m_window.text(list, t.large->position, t.large->added));
-        t.large.reset();
-    }
+    Tracked &t = tracked(list);
+    if (!t.large)
+        return;
+    Tracked::LargeEdit &large = *t.large;
+    const qsizetype done = large.read.size();
+    const qsizetype rest = large.added - done;
+    large.read += m_window.text(list, large.position + large.shift + done,
+                                all ? rest : std::min(rest, ReadSlice));
+    if (large.read.size() < large.added)
+        return;
+    t.records += edit(large.position, large.removed, large.read);
+    t.large.reset();
+}
+
+void Keeper::readLargeEdits(bool all)
+{
+    for (const List list : Lists)
+        readLarge(list, all);
+    if (std::any_of(m_lists.begin(), m_lists.end(), [](const Tracked &t) { return t.large; }))
+        m_settle.start();
 }
 
 Keeper::~Keeper()
@@ -77,15 +92,24 @@ void Keeper::edited(List list, int position, int removed, int added)
     const qsizetype gone = std::min<qsizetype>(removed, t.length - position);
     const qsizetype come = std::min<qsizetype>(added, now - position);
     if (t.large) {
-        // Changed again before the large edit could be read: it now reads as the whole list.
-        t.wholeReplaces = t.large->before;
-        t.large.reset();
+        // Changed again before the large edit was read: this change is in the document already.
+        const qsizetype at = t.large->position + t.large->shift;
+        if (position + gone <= at) {
+            t.large->shift += come - gone;
+        } else if (position < at + t.large->added) {
+            // Into its characters: what it added can no longer be read, the whole list is.
+            t.wholeReplaces = t.large->before;
+            t.large.reset();
+        }
+        // Its record goes before this change's.
+        readLarge(list, true);
     }
     if (!t.wholeReplaces) {
         if (position < 0 || gone < 0 || come < 0 || t.length - gone + come != now) {
             t.wholeReplaces = t.length;
         } else if (come > LargeEdit) {
-            t.large = {position, gone, come, t.length};
+            t.large = {position, gone, come, t.length, 0, {}};
+            t.large->read.reserve(come);
             m_settle.start();
         } else {
             t.records += edit(position, gone, m_window.text(list, position, come));
@@ -227,7 +251,7 @@ void Keeper::submit()
     m_timer.stop();
     if (m_discarded)
         return;
-    readLargeEdits();
+    readLargeEdits(true);
     if (m_fieldsEdited) {
         m_fields = m_window.fields();
         m_fieldsEdited = false;

@@ -79,8 +79,10 @@ private:
         {
             qsizetype position, removed, added;
             qsizetype before; // the list's length before it
+            qsizetype shift;  // how far later changes before it moved its characters
+            QString read;     // of its characters, so far
         };
-        std::optional<LargeEdit> large; // not read yet
+        std::optional<LargeEdit> large; // not read whole yet
         bool edited = false;            // since the last checkpoint
         bool started = false;           // its journal was handed to the writer
     };
@@ -90,7 +92,10 @@ private:
     void startBaseline(ListFiles::List list, Baseline baseline);
     void schedule();
     void submit();
-    void readLargeEdits();
+    // Reads the rest of a large edit, or with \a all false a slice of it; read whole, it joins the
+    // records.
+    void readLarge(ListFiles::List list, bool all);
+    void readLargeEdits(bool all);
     void handle(bool ok, const QString &path, int error,
                 std::optional<std::pair<ListFiles::List, quint32>> baselineChanged);
 

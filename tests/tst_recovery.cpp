@@ -780,22 +780,26 @@ void TestRecovery::recoveredWorkGoesOnInTheSameCopy()
 
 void TestRecovery::largeEditsAreReadOnce_data()
 {
-    QTest::addColumn<QString>("then"); // after the paste
+    QTest::addColumn<QString>("then");     // after the paste, at once
+    QTest::addColumn<qsizetype>("typeAt"); // with "type"; the paste goes at 1000
     QTest::addColumn<qsizetype>("longestRead");
     const qsizetype paste = 1536 * 1024;
-    // Read once the window is back in its loop: the paste, not the list.
-    QTest::newRow("paste") << u"loop"_s << paste;
-    // Before that, the next flush reads it.
-    QTest::newRow("paste, then flush at once") << u"flush"_s << paste;
-    // Changed again before it could be read: the whole list is read at the next flush.
-    QTest::newRow("paste, then type at once") << u"type"_s << 3 * paste + 1;
+    // Read a slice at a time as the window goes on: the paste, never the list.
+    QTest::newRow("paste") << u"loop"_s << qsizetype(0) << qsizetype(256 * 1024);
+    // Before that, what is left of it is read at once.
+    QTest::newRow("paste, then flush") << u"flush"_s << qsizetype(0) << paste;
+    QTest::newRow("paste, then type after it") << u"type"_s << 1000 + paste << paste;
+    QTest::newRow("paste, then type before it") << u"type"_s << qsizetype(10) << paste;
+    // Changed before it could be read: the whole list is read at the next flush.
+    QTest::newRow("paste, then type into it") << u"type"_s << qsizetype(1005) << 3 * paste + 1;
     // An Open replaces the list, and its baseline follows at once: nothing is read.
-    QTest::newRow("open") << u"baseline"_s << qsizetype(0);
+    QTest::newRow("open") << u"baseline"_s << qsizetype(0) << qsizetype(0);
 }
 
 void TestRecovery::largeEditsAreReadOnce()
 {
     QFETCH(QString, then);
+    QFETCH(qsizetype, typeAt);
     QFETCH(qsizetype, longestRead);
     using ListFiles::List;
     FakeWindow window;
@@ -807,14 +811,19 @@ void TestRecovery::largeEditsAreReadOnce()
     const QString pasted = QString(1536 * 1024 - 1, u'p') + u'\u2029';
     window.change(keeper, List::Friends, 1000, 0, pasted);
     if (then == u"type")
-        window.change(keeper, List::Friends, 10, 0, u"t"_s);
-    else if (then == u"baseline")
-        keeper.setBaseline(List::Friends, ListFiles::stamp(List::Friends));
-    else if (then == u"flush")
+        window.change(keeper, List::Friends, typeAt, 0, u"t"_s);
+    else if (then == u"baseline") {
+        // The list as opened from its file.
+        ListFiles::Stamp opened;
+        ListFiles::save(List::Friends,
+                        Recovery::listText(window.lists[size_t(List::Friends)], true), &opened);
+        window.modified = {};
+        keeper.setBaseline(List::Friends, opened);
+    } else if (then == u"flush")
         keeper.flush();
-    QCoreApplication::processEvents();
-    // Read by the time the loop has run, not at a flush a second later.
-    QCOMPARE(!window.reads.isEmpty(), then == u"loop" || then == u"flush");
+    QTest::qWait(200);
+    // Read while the window goes on, not at a flush a second later.
+    QCOMPARE(!window.reads.isEmpty(), then != u"baseline" && typeAt != 1005);
     if (then != u"baseline")
         keeper.flush();
     QCOMPARE(window.reads.isEmpty() ? 0
