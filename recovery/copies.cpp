@@ -63,11 +63,17 @@ Descriptor openRegular(int folder, const char *name, int &error, qint64 &size)
     return error ? Descriptor() : std::move(fd);
 }
 
+// A file's bytes, or why they could not be read.
+struct Read
+{
+    QByteArray bytes;
+    int error = 0; // errno, EFBIG beyond the limit, EINVAL for not a regular file, or ENOMEM
+};
+
 // Reads \a size bytes at most; fewer where the file ends sooner.
 Read readUpTo(int fd, qint64 size)
 {
     Read read;
-    read.size = size;
     try {
         read.bytes.resize(size);
     } catch (const std::bad_alloc &) {
@@ -88,6 +94,21 @@ Read readUpTo(int fd, qint64 size)
     }
     read.bytes.truncate(got);
     return read;
+}
+
+// A regular file of the folder read whole, refused beyond \a limit bytes.
+Read readFile(int folder, const char *name, qint64 limit)
+{
+    Read read;
+    qint64 size = 0;
+    const Descriptor fd = openRegular(folder, name, read.error, size);
+    if (read.error)
+        return read;
+    if (size > limit) {
+        read.error = EFBIG;
+        return read;
+    }
+    return readUpTo(fd.get(), size);
 }
 
 // False when the folder holds no state yet: its program ended before its first flush.
@@ -140,8 +161,8 @@ bool readCopy(Copy &copy, const std::function<bool(qint64)> &roomFor)
     for (const auto list : {ListFiles::List::Servers, ListFiles::List::Friends}) {
         const quint32 generation = kept->generations[size_t(list)];
         Journal &journal = journals[size_t(list)];
-        const Read read = journal.error ? Read{{}, journal.error, 0}
-                                        : readUpTo(journal.fd.get(), journal.size);
+        const Read read =
+                journal.error ? Read{{}, journal.error} : readUpTo(journal.fd.get(), journal.size);
         journal.fd = {};
         KeptList &into = copy.lists[size_t(list)];
         if (read.error == ENOMEM) {
@@ -403,22 +424,6 @@ QString setAside(Copy &copy)
     return moved ? QDir::toNativeSeparators(
                    pathIn(QFileInfo(QDir::fromNativeSeparators(copy.path)).path(), aside))
                  : QString();
-}
-
-Read readFile(int folder, const char *name, qint64 limit, bool cut)
-{
-    Read read;
-    qint64 size = 0;
-    const Descriptor fd = openRegular(folder, name, read.error, size);
-    if (read.error)
-        return read;
-    if (size > limit && !cut) {
-        read.error = EFBIG;
-        return read;
-    }
-    read = readUpTo(fd.get(), std::min(size, limit));
-    read.size = size;
-    return read;
 }
 
 } // namespace Recovery

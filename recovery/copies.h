@@ -94,14 +94,4 @@ void discard(Copy &copy);
 // Moves a copy that cannot be read out of the way; returns where it went, or an empty string.
 QString setAside(Copy &copy);
 
-// A file of a folder read, refusing anything but a regular file; beyond \a limit bytes it is
-// refused, or with \a cut, read only that far.
-struct Read
-{
-    QByteArray bytes;
-    int error = 0;   // errno, EFBIG beyond the limit, EINVAL for not a regular file, or ENOMEM
-    qint64 size = 0; // the file's own
-};
-Read readFile(int folder, const char *name, qint64 limit, bool cut = false);
-
 } // namespace Recovery
