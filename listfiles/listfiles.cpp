@@ -126,8 +126,6 @@ enum class Folders { Leave, Make };
 // What the path's last name is to be: a folder is opened itself, not only the folder it is in.
 enum class Target { File, Folder };
 
-int syncFolder(int folder);
-
 // Walks the path a name at a time, as the system would, judging each link before following it.
 // With Folders::Make, missing folders of the path itself are made, owner-only as the XDG rules
 // ask, and their parents synced so that they outlast a power cut; a link's missing target is not.
@@ -305,15 +303,6 @@ Failure writeFailure(Failure::Action action, List list, int error)
 }
 
 // A renamed or new file is only kept for sure once its folder's entry is on the disk.
-int syncFolder(int folder)
-{
-    // The folder was opened only to find names in; syncing needs it open for reading.
-    const Descriptor fd(openAt(folder, ".", O_RDONLY | O_DIRECTORY));
-    if (!fd.isValid())
-        return errno;
-    // Some file systems cannot sync a folder and say so with EINVAL; there is nothing to confirm.
-    return systemCalls().fsync(fd.get()) == 0 || errno == EINVAL ? 0 : errno;
-}
 
 Stamp stampOf(const struct stat &status)
 {
@@ -475,6 +464,16 @@ int readAll(int fd, Bytes &bytes, qsizetype &got, const Reading &reading)
 }
 
 } // namespace
+
+int syncFolder(int folder)
+{
+    // The folder was opened only to find names in; syncing needs it open for reading.
+    const Descriptor fd(openAt(folder, ".", O_RDONLY | O_DIRECTORY));
+    if (!fd.isValid())
+        return errno;
+    // Some file systems cannot sync a folder and say so with EINVAL; there is nothing to confirm.
+    return systemCalls().fsync(fd.get()) == 0 || errno == EINVAL ? 0 : errno;
+}
 
 SystemCalls &systemCalls()
 {

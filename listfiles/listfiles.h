@@ -157,6 +157,9 @@ struct FoundFolder
     QString link;      // the link not followed, if that was why
 };
 FoundFolder openFolder(const QString &path, bool make);
+// Syncs the folder that \a folder names, so that the names made or removed in it last.
+// Returns 0 or the system's error.
+int syncFolder(int folder);
 
 // Whether the file is simply not there yet, in a folder that is usable or can be made.
 bool isMissing(List list);

@@ -256,15 +256,6 @@ std::vector<QByteArray> namesIn(int folder)
     return names;
 }
 
-int syncFolder(int folder)
-{
-    const Descriptor fd(::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!fd.isValid())
-        return errno;
-    // Some file systems cannot sync a folder and say so with EINVAL; there is nothing to confirm.
-    return systemCalls().fsync(fd.get()) == 0 || errno == EINVAL ? 0 : errno;
-}
-
 std::unique_ptr<Lock> Lock::take(int stateFolder, const QByteArray &copyName)
 {
     const QByteArray name = copyName + LockSuffix;
@@ -318,7 +309,7 @@ int removeCopy(int stateFolder, const QByteArray &name, int copyFolder)
     int error = 0;
     if (systemCalls().unlinkat(copyFolder, StateName, 0) != 0 && errno != ENOENT)
         error = errno;
-    else if (const int synced = syncFolder(copyFolder))
+    else if (const int synced = ListFiles::syncFolder(copyFolder))
         error = synced;
     // Without its state gone for good, the journals it names stay.
     if (error)
@@ -419,7 +410,7 @@ QString setAside(Copy &copy)
                                               copy.stateFolder.get(), aside.constData())
             == 0;
     if (moved)
-        syncFolder(copy.stateFolder.get());
+        ListFiles::syncFolder(copy.stateFolder.get());
     copy.lock.reset();
     return moved ? QDir::toNativeSeparators(
                    pathIn(QFileInfo(QDir::fromNativeSeparators(copy.path)).path(), aside))

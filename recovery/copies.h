@@ -38,9 +38,6 @@ StateFolder openStateFolder(bool make);
 // The names in the folder that \a folder names, but "." and "..".
 std::vector<QByteArray> namesIn(int folder);
 
-// Syncs the folder that \a folder names, so that the names made or removed in it last.
-int syncFolder(int folder);
-
 // A copy's lock: a file beside the copy's folder, locked with flock(), which the system lets go
 // of when its program ends, however it ends. It names the program's process.
 class Lock

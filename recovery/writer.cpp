@@ -232,7 +232,7 @@ int Writer::ensureCopy(QString &where)
         return errno == 0 || errno == EWOULDBLOCK ? EEXIST : errno;
     if (ListFiles::systemCalls().mkdirat(state.folder.get(), m_name.constData(), S_IRWXU) == 0) {
         // Its name in the state folder outlasts a power cut only once that folder is synced.
-        if (const int error = syncFolder(state.folder.get()))
+        if (const int error = ListFiles::syncFolder(state.folder.get()))
             return error;
     } else if (errno != EEXIST) {
         return errno;
@@ -339,7 +339,7 @@ int Writer::writeState(State state)
 {
     int error = writeWhole(StateName, [&state](int fd) { return writeAll(fd, stateFile(state)); });
     // The new journals' names and the state's are kept only once the folder is on the disk.
-    error = error ? error : syncFolder(m_folder.get());
+    error = error ? error : ListFiles::syncFolder(m_folder.get());
     if (error)
         return error;
     m_stateWritten = true;
